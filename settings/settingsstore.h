@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The one set of settings and last known state that every window shares.
+struct SettingsRecord {
+    QString strWanIp;     // current WAN address of this run; saved under WanIp
+    QString strLastWanIp; // address last published; loaded from WanIp
+    QString strPvnSt;     // gateway state as the data file holds it
+    QString strPvnIp;     // address the data file carries
+    QString strPvnMsg;    // closed message
+    qint16 intTimer = 0;  // schedule index: 0 stopped, 1..4 every 1/10/30/60 minutes, -1 none
+    QString strFtpSv;
+    QString strFtpUser;
+    QString strFtpPass; // plain in memory, encoded in the file
+    QString strFtpPath;
+    QString strIpAdd;      // SMTP server, or the address-echo CGI's URL
+    qint16 intChkAuto = 0; // 1 uploads changes at once
+    qint16 intIpChk = 0;   // 1 SMTP, anything else the CGI
+
+    bool operator==(const SettingsRecord &) const = default;
+};
+
+// Keeps the record in zent.ini in the program folder (module mdlZentTemp).
+class SettingsStore {
+public:
+    explicit SettingsStore(QString programFolder);
+
+    SettingsRecord &record() { return rec_; }
+    const SettingsRecord &record() const { return rec_; }
+    const QString &programFolder() const { return folder_; }
+
+    // Program folder + "/zent.ini".
+    QString iniPath() const;
+    // Program folder + "/ipdata.txt": the working copy of the gateway data file.
+    QString ipDataPath() const;
+
+    void LoadConData();
+    void LoadSetData();
+    void SaveConData();
+    void SaveSetData();
+
+    // The folder of the executable when it can be written, else the per-user data folder.
+    static QString resolveProgramFolder();
+
+private:
+    QString folder_;
+    SettingsRecord rec_;
+};
