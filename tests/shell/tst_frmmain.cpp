@@ -1,4 +1,157 @@
+#include "shell/frmmain.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include <csignal>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+// One pixel of rounding either way at 96 dpi.
+constexpr float kTolerance = 15.5f;
+
+QByteArray fileBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+// True when /proc says the process has a handler for the signal.
+bool catchesSignal(qint64 pid, int sig) {
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
+    }
+    return false;
+}
+} // namespace
+
+class TestFrmMain : public QObject {
+    Q_OBJECT
+private slots:
+    void restSizeAndMenus() {
+        QTemporaryDir dir;
+        SettingsStore store(dir.path());
+        frmMain w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(qAbs(w.Width() - 7800) <= kTolerance);
+        QTRY_VERIFY(qAbs(w.Height() - 800) <= kTolerance);
+        QCOMPARE(w.windowTitle(), u"Zentrow"_s);
+
+        QStringList bar;
+        for (QAction *a : w.menuBar()->actions()) {
+            bar << a->text();
+            QVERIFY(a->isEnabled());
+        }
+        QCOMPARE(bar, (QStringList{u"ﾌｧｲﾙ(&F)"_s, u"ｺﾝﾄﾛｰﾗ(&C)"_s, u"設定(&S)"_s, u"ﾍﾙﾌﾟ(&H)"_s}));
+        QCOMPARE(w.mnuEnd->text(), u"終了(&X)"_s);
+        QCOMPARE(w.mnuVer->text(), u"ﾊﾞｰｼﾞｮﾝ情報(&V)"_s);
+        QVERIFY(w.mnuCont->menu() == nullptr && w.mnuSet->menu() == nullptr);
+    }
+
+    void aboutLeavesSizeAndMenusAlone() {
+        QTemporaryDir dir;
+        SettingsStore store(dir.path());
+        frmMain w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(qAbs(w.Width() - 7800) <= kTolerance);
+        const QSize before = w.frameGeometry().size();
+        w.mnuVer->trigger();
+        frmAbout *first = w.aboutWindow();
+        QVERIFY(first && first->isVisible() && first->parentWidget() == nullptr);
+        w.mnuVer->trigger();
+        QCOMPARE(w.aboutWindow(), first); // one about window
+        QCOMPARE(w.frameGeometry().size(), before);
+        QVERIFY(w.mnuCont->isEnabled() && w.mnuSet->isEnabled());
+    }
+
+    void sizingRestoresAMinimizedWindowFirst() {
+        QTemporaryDir dir;
+        SettingsStore store(dir.path());
+        frmMain w(store);
+        w.showMinimized();
+        w.mnuSet->trigger();
+        QVERIFY(!w.isMinimized());
+        QVERIFY(w.setupWindow() != nullptr);
+    }
+
+    void shutDownWritesProfileAndDeletesWorkingCopy_data() {
+        QTest::addColumn<QString>("working"); // what stands at ipdata.txt
+        QTest::newRow("file") << u"file"_s;
+        QTest::newRow("none") << u"none"_s;
+        QTest::newRow("folder") << u"folder"_s;
+    }
+    void shutDownWritesProfileAndDeletesWorkingCopy() {
+        QFETCH(QString, working);
+        QTemporaryDir dir;
+        SettingsStore store(dir.path());
+        if (working == u"file"_s) {
+            QFile f(store.ipDataPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("on,192.0.2.1,x\r\n");
+        } else if (working == u"folder"_s) {
+            QVERIFY(QDir(dir.path()).mkdir(u"ipdata.txt"_s));
+        }
+        {
+            frmMain w(store);
+            w.show();
+            store.record().strWanIp = u"192.0.2.9"_s;
+            store.record().strFtpPass = u"p@ss"_s;
+            w.close();
+        }
+        const QByteArray ini = fileBytes(store.iniPath());
+        QVERIFY(ini.startsWith("[SetData]\r\n"));
+        QVERIFY(ini.contains("\r\n[ConData]\r\nWanIp=192.0.2.9\r\n"));
+        QVERIFY(!ini.contains("p@ss"));
+        QCOMPARE(QFile::permissions(store.iniPath()) & 0x0FFF, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFileInfo(store.ipDataPath()).isFile(), false);
+        QCOMPARE(QFileInfo(store.ipDataPath()).isDir(), working == u"folder"_s);
+    }
+
+    // The real program, ended by a signal, saves like a normal end.
+    void endSignalRunsTheNormalShutDown_data() {
+        QTest::addColumn<int>("sig");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void endSignalRunsTheNormalShutDown() {
+        QFETCH(int, sig);
+        QTemporaryDir dir;
+        const QString exe = dir.filePath(u"zentrow"_s);
+        QVERIFY(QFile::copy(QStringLiteral(ZENTROW_EXE), exe));
+        QVERIFY(QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QFile working(dir.filePath(u"ipdata.txt"_s));
+        QVERIFY(working.open(QIODevice::WriteOnly));
+        working.close();
+
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(exe, {});
+        QVERIFY(p.waitForStarted());
+        // Wait until the program has taken over the signal, as the kernel reports it.
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(p.processId(), sig), 10000);
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"zent.ini"_s)));
+        ::kill(static_cast<pid_t>(p.processId()), sig);
+        if (!p.waitForFinished(10000)) {
+            p.kill();
+            p.waitForFinished();
+            QFAIL("the program did not end on the signal");
+        }
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY(fileBytes(dir.filePath(u"zent.ini"_s)).startsWith("[SetData]\r\nFtpSv=\r\n"));
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"ipdata.txt"_s)));
+    }
+};
+
+QTEST_MAIN(TestFrmMain)
 #include "tst_frmmain.moc"
