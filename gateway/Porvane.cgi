@@ -9,12 +9,16 @@
 # ever goes into a response header.
 use strict;
 use warnings;
-use utf8;
 use Encode ();
 use FindBin ();
 
 # Where the data file lives; a relative path is taken from this script's folder.
 my $IPDATA_FILE = 'ipdata.txt';
+
+# Page texts as escapes: an FTP client that converts the text encoding cannot change them.
+my $OPEN_HEADING = "\x{30DB}\x{30FC}\x{30E0}\x{30B5}\x{30FC}\x{30D0}\x{30FC}\x{306F}\x{516C}\x{958B}\x{4E2D}\x{3067}\x{3059}"; # ホームサーバーは公開中です
+my $OPEN_TEXT = "\x{4E0B}\x{306E}\x{30EA}\x{30F3}\x{30AF}\x{304B}\x{3089}\x{304A}\x{5165}\x{308A}\x{304F}\x{3060}\x{3055}\x{3044}\x{3002}"; # 下のリンクからお入りください。
+my $CLOSED_HEADING = "\x{305F}\x{3060}\x{3044}\x{307E}\x{9589}\x{9396}\x{4E2D}\x{3067}\x{3059}"; # ただいま閉鎖中です
 
 # Zentrow writes one short line; anything beyond this is not read.
 my $MAX_BYTES = 65536;
@@ -111,13 +115,13 @@ sub is_host_name {
 sub open_page {
     my ($url) = @_;
     my $link = html_escape($url);
-    return sjis("<h1>ホームサーバーは公開中です</h1>\n<p>下のリンクからお入りください。</p>\n")
+    return sjis("<h1>$OPEN_HEADING</h1>\n<p>$OPEN_TEXT</p>\n")
          . qq{<p><a href="$link">$link</a></p>\n};
 }
 
 sub closed_page {
     my ($message) = @_;
-    my $body = sjis("<h1>ただいま閉鎖中です</h1>\n");
+    my $body = sjis("<h1>$CLOSED_HEADING</h1>\n");
     $body .= '<p>' . html_escape(clean_cp932($message)) . "</p>\n" if length $message;
     return $body;
 }

@@ -84,6 +84,7 @@ sub is_closed {
 sub is_open {
     my ($r, $name, $url) = @_;
     clean($r, $name);
+    like $r->{body}, qr/\Q${\ sj('ホームサーバーは公開中です')}\E/, "$name: open page";
     like $r->{body}, qr{<a href="\Q$url\E">\Q$url\E</a>}, "$name: links to $url";
     unlike $r->{body}, qr/\Q${\ sj('閉鎖中')}\E/, "$name: not closed";
 }
