@@ -65,15 +65,12 @@ private slots:
             << " \t[ \tSec\v ] \r\n \t Key \v= \t Val \t\v\r\n"_ba << "Sec"_ba << "Key"_ba << 256 << "Val"_ba;
         QTest::newRow("spaces of the caller") << std << "  Sec "_ba << " Key  "_ba << 256 << "Val"_ba;
         QTest::newRow("tab of the caller") << std << "\tSec"_ba << "Key"_ba << 256 << "def"_ba;
-        QTest::newRow("tab of the caller in the key") << std << "Sec"_ba << "Key\t"_ba << 256 << "def"_ba;
         QTest::newRow("missing key") << std << "Sec"_ba << "Nope"_ba << 256 << "def"_ba;
-        QTest::newRow("missing section") << std << "Other"_ba << "Key"_ba << 256 << "def"_ba;
         QTest::newRow("double quotes") << "[S]\r\nk= \"  a b  \" \r\n"_ba << "S"_ba << "k"_ba << 256 << "  a b  "_ba;
         QTest::newRow("single quotes") << "[S]\r\nk='x'\r\n"_ba << "S"_ba << "k"_ba << 256 << "x"_ba;
         QTest::newRow("mixed quotes") << "[S]\r\nk=\"x'\r\n"_ba << "S"_ba << "k"_ba << 256 << "\"x'"_ba;
         QTest::newRow("one quote") << "[S]\r\nk=\"\r\n"_ba << "S"_ba << "k"_ba << 256 << "\""_ba;
         QTest::newRow("empty quotes") << "[S]\r\nk=\"\"\r\n"_ba << "S"_ba << "k"_ba << 256 << ""_ba;
-        QTest::newRow("inner quotes kept") << "[S]\r\nk=a\"b\"\r\n"_ba << "S"_ba << "k"_ba << 256 << "a\"b\""_ba;
         QTest::newRow("comment line") << "[S]\r\n ;k=1\r\n"_ba << "S"_ba << ";k"_ba << 256 << "def"_ba;
         QTest::newRow("semicolon in a value") << "[S]\r\nk=a;b\r\n"_ba << "S"_ba << "k"_ba << 256 << "a;b"_ba;
         QTest::newRow("hash is no comment") << "[S]\r\n#k=1\r\n"_ba << "S"_ba << "#k"_ba << 256 << "1"_ba;
@@ -88,7 +85,6 @@ private slots:
         QTest::newRow("first key wins") << "[S]\r\na=1\r\nA=2\r\n"_ba << "S"_ba << "a"_ba << 256 << "1"_ba;
         QTest::newRow("line without =") << "[S]\r\nk\r\nk=1\r\n"_ba << "S"_ba << "k"_ba << 256 << "1"_ba;
         QTest::newRow("only a line without =") << "[S]\r\nk\r\n"_ba << "S"_ba << "k"_ba << 256 << "def"_ba;
-        QTest::newRow("empty value") << "[S]\r\nk=\r\n"_ba << "S"_ba << "k"_ba << 256 << ""_ba;
         QTest::newRow("LF lines") << "[A]\na=1\n[S]\nk=2\n"_ba << "S"_ba << "k"_ba << 256 << "2"_ba;
         QTest::newRow("CR lines") << "[A]\ra=1\r[S]\rk=2\r"_ba << "S"_ba << "k"_ba << 256 << "2"_ba;
         QTest::newRow("no final line break") << "[S]\r\nk=2"_ba << "S"_ba << "k"_ba << 256 << "2"_ba;
@@ -223,11 +219,8 @@ private slots:
     void roundTrip_data() {
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("plain") << "v"_ba << "v"_ba;
         QTest::newRow("blanks vanish") << " \tv \t"_ba << "v"_ba;
         QTest::newRow("quotes vanish") << "'v '"_ba << "v "_ba;
-        QTest::newRow("semicolon") << ";v"_ba << ";v"_ba;
-        QTest::newRow("equals sign") << "a=b"_ba << "a=b"_ba;
         QTest::newRow("Japanese") << sj(u"ｺﾝﾄﾛｰﾗ ゾ表"_s) << sj(u"ｺﾝﾄﾛｰﾗ ゾ表"_s);
         QTest::newRow("empty") << ""_ba << ""_ba;
     }
@@ -246,13 +239,11 @@ private slots:
         QTest::addColumn<QByteArray>("section");
         QTest::addColumn<QByteArray>("key");
         QTest::newRow("] in the section") << "a]b"_ba << "k"_ba;
-        QTest::newRow("line break in the section") << "a\nb"_ba << "k"_ba;
         QTest::newRow("tab around the section") << "\tS"_ba << "k"_ba;
         QTest::newRow("= in the key") << "S"_ba << "a=b"_ba;
         QTest::newRow("key opens a section") << "S"_ba << "[k"_ba;
         QTest::newRow("key is a comment") << "S"_ba << ";k"_ba;
         QTest::newRow("line break in the key") << "S"_ba << "k\r"_ba;
-        QTest::newRow("vertical tab around the key") << "S"_ba << "k\v"_ba;
     }
     void refusedNames() {
         QFETCH(QByteArray, section);

@@ -114,7 +114,6 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::newRow("Timer 3") << "ConData"_ba << "Timer"_ba << "3"_ba << 3;
         QTest::newRow("Timer blank 4") << "ConData"_ba << "Timer"_ba << " 4"_ba << 4;
-        QTest::newRow("Timer quoted blank 4") << "ConData"_ba << "Timer"_ba << "\" 4\""_ba << 4;
         QTest::newRow("Timer 2.5") << "ConData"_ba << "Timer"_ba << "2.5"_ba << 2;
         QTest::newRow("Timer 3.5") << "ConData"_ba << "Timer"_ba << "3.5"_ba << 4;
         QTest::newRow("Timer -1") << "ConData"_ba << "Timer"_ba << "-1"_ba << -1;
@@ -122,8 +121,6 @@ private slots:
         QTest::newRow("Timer empty") << "ConData"_ba << "Timer"_ba << ""_ba << 0;
         QTest::newRow("Timer out of range") << "ConData"_ba << "Timer"_ba << "40000"_ba << 0;
         QTest::newRow("ChkAuto 1") << "SetData"_ba << "ChkAuto"_ba << "1"_ba << 1;
-        QTest::newRow("ChkAuto trailing text") << "SetData"_ba << "ChkAuto"_ba << "1 yes"_ba << 1;
-        QTest::newRow("IpChk hex") << "SetData"_ba << "IpChk"_ba << "&H1"_ba << 1;
         QTest::newRow("IpChk unchecked value") << "SetData"_ba << "IpChk"_ba << "7"_ba << 7;
     }
     void numbersLoad() {

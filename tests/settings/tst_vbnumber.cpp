@@ -25,16 +25,11 @@ private slots:
         QTest::newRow("letters") << u"abc"_s << 0.0;
         QTest::newRow("tabs and line feeds") << u"\t-\n1.5"_s << -1.5;
         QTest::newRow("second point stops") << u"1.2.3"_s << 1.2;
-        QTest::newRow("leading point") << u".5"_s << 0.5;
-        QTest::newRow("plus") << u"+7"_s << 7.0;
-        QTest::newRow("two signs") << u"--1"_s << 0.0;
-        QTest::newRow("comma stops") << u"1,000"_s << 1.0;
         QTest::newRow("exponent") << u"1e3"_s << 1000.0;
         QTest::newRow("D exponent") << u"1.5D2"_s << 150.0;
         QTest::newRow("negative exponent") << u"25E-1"_s << 2.5;
         QTest::newRow("blanks in the exponent") << u"1 e 2"_s << 100.0;
         QTest::newRow("exponent without digits") << u"1e"_s << 1.0;
-        QTest::newRow("exponent alone") << u"e5"_s << 0.0;
         QTest::newRow("integer type character") << u"50%"_s << 50.0;
         QTest::newRow("hex") << u"&HFF"_s << 255.0;
         QTest::newRow("hex 16 bits") << u"&hFFFF"_s << -1.0;
@@ -45,11 +40,9 @@ private slots:
         QTest::newRow("hex 32 bits") << u"&HFFFFFFFF"_s << -1.0;
         QTest::newRow("hex leading zeros") << u"&H0000FFFF"_s << -1.0;
         QTest::newRow("hex too wide") << u"&H1FFFFFFFF"_s << kError;
-        QTest::newRow("hex stops") << u"&H1G"_s << 1.0;
         QTest::newRow("hex without digits") << u"&H"_s << 0.0;
         QTest::newRow("octal") << u"&O17"_s << 15.0;
         QTest::newRow("octal 16 bits") << u"&o177777"_s << -1.0;
-        QTest::newRow("octal stops at 8") << u"&O18"_s << 1.0;
         QTest::newRow("other radix") << u"&X1"_s << 0.0;
         QTest::newRow("fraction with %") << u"50.5%"_s << kError;
         QTest::newRow("fraction with &") << u"1.34&"_s << kError;
@@ -57,7 +50,6 @@ private slots:
         QTest::newRow("overflow") << u"1e999"_s << kError;
         QTest::newRow("long digits overflow") << QString(400, u'9') << kError;
         QTest::newRow("underflow") << u"1e-999"_s << 0.0;
-        QTest::newRow("full-width digits") << u"１２"_s << 0.0;
     }
     void val() {
         QFETCH(QString, text);
@@ -78,45 +70,24 @@ private slots:
         QTest::newRow("blank 4") << u" 4"_s << 4;
         QTest::newRow("2.5 to even") << u"2.5"_s << 2;
         QTest::newRow("3.5 to even") << u"3.5"_s << 4;
-        QTest::newRow("0.5 to even") << u"0.5"_s << 0;
         QTest::newRow("-2.5 to even") << u"-2.5"_s << -2;
-        QTest::newRow("2.51 up") << u"2.51"_s << 3;
         QTest::newRow("-1") << u"-1"_s << -1;
         QTest::newRow("letters") << u"abc"_s << 0;
         QTest::newRow("empty") << u""_s << 0;
-        QTest::newRow("leading number") << u"4 apples"_s << 4;
         QTest::newRow("largest") << u"32767"_s << 32767;
         QTest::newRow("smallest") << u"-32768"_s << -32768;
         QTest::newRow("one too large") << u"32768"_s << 0;
         QTest::newRow("rounds out of range") << u"32767.5"_s << 0;
         QTest::newRow("rounds into range") << u"-32768.5"_s << -32768;
-        QTest::newRow("far out of range") << u"1e5"_s << 0;
         QTest::newRow("&HFFFF") << u"&HFFFF"_s << -1;
         QTest::newRow("&H8000") << u"&H8000"_s << -32768;
         QTest::newRow("&HFFFF&") << u"&HFFFF&"_s << 0;
         QTest::newRow("suffix error") << u"50.5%"_s << 0;
-        QTest::newRow("overflow error") << u"1e999"_s << 0;
     }
     void toInt16() {
         QFETCH(QString, text);
         QFETCH(int, expected);
         QCOMPARE(int(vbnumber::toInt16(text)), expected);
-    }
-
-    void fromInt_data() {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("zero") << 0 << u"0"_s;
-        QTest::newRow("minus one") << -1 << u"-1"_s;
-        QTest::newRow("largest") << 32767 << u"32767"_s;
-        QTest::newRow("smallest") << -32768 << u"-32768"_s;
-    }
-    void fromInt() {
-        QFETCH(int, value);
-        QFETCH(QString, expected);
-        const QString text = vbnumber::fromInt(static_cast<qint16>(value));
-        QCOMPARE(text, expected);
-        QCOMPARE(int(vbnumber::toInt16(text)), value);
     }
 };
 
