@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -129,8 +131,6 @@ bool isAscii(const char *p, qsizetype n) {
 class Name {
 public:
     explicit Name(QByteArray bytes) : bytes_(std::move(bytes)), ascii_(isAscii(bytes_.constData(), bytes_.size())) {}
-
-    const QByteArray &bytes() const { return bytes_; }
 
     bool matches(const QByteArray &d, Span s) const {
         const char *p = d.constData() + s.begin;
