@@ -38,13 +38,19 @@ void SelectAllText(QLineEdit *box) {
     box->setSelection(0, static_cast<int>(box->text().size()));
 }
 
+QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const {
+    if (query == Qt::ImEnabled && !testAttribute(Qt::WA_InputMethodEnabled))
+        return false;
+    return QLineEdit::inputMethodQuery(query);
+}
+
 void TextBox::focusInEvent(QFocusEvent *event) {
     QLineEdit::focusInEvent(event);
     switch (event->reason()) {
     case Qt::MouseFocusReason:
         focusedByMouse_ = true;
         break;
-    case Qt::PopupFocusReason:       // back from the context menu: keep what the user had
+    case Qt::PopupFocusReason:        // back from the context menu: keep what the user had
     case Qt::ActiveWindowFocusReason: // back from another program: likewise
         break;
     default:
@@ -119,7 +125,8 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     optSel[1] = new QRadioButton(u"SMTP を使用"_s, Frame1);
     placeCaptioned(optSel[1], 2460, 660, 1395, 255);
     // A widened first option pushes the second along rather than running under it.
-    if (const int clear = optSel[0]->geometry().right() + 1 + twips::toPixels(165, dpi); clear > optSel[1]->x())
+    if (const int clear = optSel[0]->geometry().right() + 1 + twips::toPixels(165, dpi);
+        clear > optSel[1]->x())
         optSel[1]->move(clear, optSel[1]->y());
     lblChkAdd = new QLabel(u"ｱﾄﾞﾚｽ"_s, Frame1);
     placeCaptioned(lblChkAdd, 420, 1065, 465, 180);
@@ -148,7 +155,12 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     setTabOrder(optSel[1], txtChkAdd);
     setTabOrder(txtChkAdd, cmdOk);
     txtFtpSv->setFocus();
+    // The option group is one tab stop, at its selected button; arrow keys move within it.
+    for (QRadioButton *opt : optSel)
+        connect(opt, &QAbstractButton::toggled, opt,
+                [opt](bool on) { opt->setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus); });
     optSel[0]->setChecked(true);
+    optSel[1]->setFocusPolicy(Qt::ClickFocus);
 }
 
 void frmSetup::Form_Load() {
@@ -161,7 +173,8 @@ void frmSetup::Form_Load() {
     chkAuto->setChecked(rec_.intChkAuto == 1);
     optSel[rec_.intIpChk != 0 ? 1 : 0]->setChecked(true);
     loaded_ = true;
-    // The window may take the focus as it is added, before its texts are set; setting them dropped the selection.
+    // The window may take the focus as it is added, before its texts are set; setting them dropped the
+    // selection.
     for (QLineEdit *box : {txtFtpSv, txtUser, txtPass, txtPath, txtChkAdd})
         if (box->hasFocus())
             SelectAllText(box);

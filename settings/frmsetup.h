@@ -22,6 +22,8 @@ class TextBox : public QLineEdit {
     Q_OBJECT
 public:
     explicit TextBox(QWidget *parent = nullptr) : QLineEdit(parent) {}
+    // Tells an input method that asks whether it may take part what the widget's own switch says.
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 signals:
     void GotFocus();
