@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+class MessageSink;
+
+// Moves one file between the local disk and an FTP server. Every call is a session of its own:
+// log-in, one transfer, log-out; nothing is kept between calls. Failures are shown to the user
+// by the call itself, so callers only look at the result when they need to.
+class FtpClient {
+public:
+    virtual ~FtpClient() = default;
+
+    // Downloads strRemoteFile to strLocalFile. An existing local file is never replaced and a
+    // broken download never leaves a file behind. A refused download (local file present,
+    // remote file missing, and the like) is silent and returns true; false only when the
+    // session or the log-in failed.
+    virtual bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                        const QString &strRemoteFile, const QString &strLocalFile) = 0;
+
+    // Uploads strLocalFile to strRemoteFile, replacing the server's file. Returns true only when
+    // the server confirmed the whole file.
+    virtual bool FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                        const QString &strRemoteFile, const QString &strLocalFile) = 0;
+};
+
+// Bounds of one call. Tests shorten them; a home line needs the defaults.
+struct FtpLimits {
+    std::chrono::milliseconds connectTimeout{15000}; // name lookup, TCP connect and log-in
+    std::chrono::milliseconds transferTimeout{60000}; // each of the two steps, log-in and transfer
+    qint64 maxDownloadBytes = 1 << 20;               // a larger remote file is not fetched
+};
+
+// The codes shown in the messages are libcurl's CURLcode numbers. The ones this program sets
+// itself, without libcurl having said so:
+namespace ftpcode {
+inline constexpr int FailedInit = 2;       // libcurl could not be initialised (run-time error)
+inline constexpr int BadServer = 3;        // the server text is not host or host:port
+inline constexpr int OutOfMemory = 27;     // run-time error: memory exhausted
+inline constexpr int BadLogin = 43;        // user or password holds CR, LF or NUL: never sent
+inline constexpr int LocalUnreadable = 37; // the local file to upload cannot be opened
+inline constexpr int LocalReadError = 26;  // reading the local file failed during the upload
+
+// libcurl's own text for a code, used after "<n>" in run-time error messages.
+QString description(int code);
+} // namespace ftpcode
+
+// FTP on libcurl: passive data connections (EPSV, then PASV), binary transfers, the remote path
+// sent as given (absolute or relative to the log-in directory), server as host or host:port
+// (port 21 by default), user, password and path in CP932, no proxy.
+class CurlFtpClient final : public FtpClient {
+public:
+    explicit CurlFtpClient(MessageSink &sink, FtpLimits limits = {});
+
+    bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                const QString &strRemoteFile, const QString &strLocalFile) override;
+    bool FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                const QString &strRemoteFile, const QString &strLocalFile) override;
+
+private:
+    enum class Direction { Get, Put };
+    bool run(Direction dir, const QString &server, const QString &user, const QString &password,
+             const QString &remote, const QString &local);
+    void report(Direction dir, const QString &text);
+
+    MessageSink &sink_;
+    FtpLimits limits_;
+};

@@ -1,0 +1,60 @@
+#include "controller/ipdata.h"
+
+#include "settings/codepage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace ipdata {
+
+QByteArray encode(const QStringList &fields) {
+    QString line = fields.join(u',');
+    line.remove(u'\r');
+    line.remove(u'\n');
+    return codepage::toAnsi(line) + "\r\n";
+}
+
+QStringList decode(const QByteArray &bytes) {
+    // CR and LF never occur inside a CP932 character, so they can go before the conversion.
+    QByteArray joined = bytes;
+    joined.replace('\r', QByteArray());
+    joined.replace('\n', QByteArray());
+    return codepage::fromAnsi(joined).split(u',');
+}
+
+bool write(const QString &path, const QStringList &fields) {
+    const QByteArray bytes = encode(fields);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size())
+        return false; // the temporary file is discarded, `path` stays
+    return file.commit();
+}
+
+ReadResult read(const QString &path) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return {ReadStatus::Missing, {}};
+    // Only a regular file: a FIFO would block the open, a device could be endless.
+    if (!info.isFile() || info.size() > kMaxFileBytes)
+        return {ReadStatus::Unreadable, {}};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {ReadStatus::Unreadable, {}};
+    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    if (bytes.size() > kMaxFileBytes || file.error() != QFileDevice::NoError)
+        return {ReadStatus::Unreadable, {}};
+    return {ReadStatus::Ok, decode(bytes)};
+}
+
+QStringList padded(QStringList fields, int count) {
+    while (fields.size() < count)
+        fields << QString();
+    return fields;
+}
+
+} // namespace ipdata
