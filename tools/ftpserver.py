@@ -3,7 +3,8 @@
 
     /usr/bin/python3 tools/ftpserver.py HOME USER PASSWORD [PORT]
 
-PORT 0 or none takes a free port. The chosen port is printed on one line as soon
+PASSWORD "-" reads the password from the first line of standard input, which keeps it
+out of the process list. PORT 0 or none takes a free port. The chosen port is printed on one line as soon
 as the server listens; it then serves until SIGTERM or SIGINT ends it.
 Run it with /usr/bin/python3: that is the interpreter that sees Debian's pyftpdlib.
 """
@@ -39,6 +40,8 @@ def main(argv):
         usage("home folder does not exist: %r" % home)
     if not user:
         usage("empty user name")
+    if password == "-":
+        password = sys.stdin.readline().rstrip("\r\n")
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, os.path.abspath(home), perm="elradfmwMT")
