@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and starts Zentrow.
+#   ./run.sh          the local demo: a gateway on this machine and Zentrow set up to use it
+#   ./run.sh --alone  Zentrow on its own, from build/, with its own settings
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 
+alone=''
+if [ "${1:-}" = "--alone" ]; then
+  alone=1
+  shift
+fi
+
 zentrow_install_missing
 zentrow_build build zentrow
+
+if [ -z "$alone" ]; then
+  exec tools/demo.sh build "$@"
+fi
 
 # Without a display, start a virtual one so the window can still be shown.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
