@@ -85,7 +85,11 @@ frmControl::frmControl(SettingsStore &store, QWidget *parent) : MdiChild(parent)
     connect(smtpTimeout_, &QTimer::timeout, this, [this] { endSmtp(); });
 }
 
-frmControl::~frmControl() = default;
+frmControl::~frmControl() {
+    // The socket's last signals, raised as it is deleted with the children, must not reach a
+    // window that is half taken apart.
+    Ws->disconnect(this);
+}
 
 void frmControl::buildControls(QWidget *client) {
     const double dpi = twips::logicalDpi(this);
@@ -299,7 +303,9 @@ void frmControl::Ws_DataArrival() {
         break;
     }
     case wancheck::SmtpAction::Close:
-        endSmtp();
+        // Whatever is still queued (a QUIT after a box) goes out before the connection ends.
+        smtpTimeout_->stop();
+        Ws->disconnectFromHost();
         break;
     }
     // Data that came while a box was open raises no event of its own.
