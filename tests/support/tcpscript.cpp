@@ -13,6 +13,13 @@ ScriptedTcpServer::ScriptedTcpServer(QObject *parent) : QObject(parent) {
     });
 }
 
+ScriptedTcpServer::~ScriptedTcpServer() {
+    for (const Client &c : std::as_const(clients_)) {
+        if (c.socket)
+            c.socket->disconnect(this);
+    }
+}
+
 bool ScriptedTcpServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
 
 QByteArray ScriptedTcpServer::received() const { return clients_.isEmpty() ? QByteArray() : clients_.last().received; }

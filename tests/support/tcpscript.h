@@ -16,12 +16,13 @@ class ScriptedTcpServer : public QObject {
     Q_OBJECT
 public:
     explicit ScriptedTcpServer(QObject *parent = nullptr);
+    ~ScriptedTcpServer() override;
 
     bool listen();
     quint16 port() const { return server_.serverPort(); }
 
     int connectionCount() const { return clients_.size(); }
-    // The latest connection: what it sent so far, whether the client has hung up.
+    // The latest connection: what it sent so far, whether it has ended.
     QByteArray received() const;
     bool clientClosed() const;
 
