@@ -76,31 +76,15 @@ private slots:
         QTest::addColumn<QString>("data");
         QTest::addColumn<SmtpAction>("action");
         QTest::addColumn<QString>("address");
-        QTest::newRow("greeting") << u"220 mx.example ESMTP\r\n"_s << SmtpAction::SendEhlo << QString();
         QTest::newRow("greeting, multi-line") << u"220-mx.example\r\n220 ready\r\n"_s << SmtpAction::SendEhlo
                                               << QString();
-        QTest::newRow("address") << u"250-mx.example Hello h [192.0.2.7]\r\n250 OK\r\n"_s << SmtpAction::TakeAddress
-                                 << u"192.0.2.7"_s;
-        QTest::newRow("bracket on a later line")
-            << u"250-mx.example\r\n250-SIZE 1000\r\n250 HELP you are [198.51.100.4]\r\n"_s << SmtpAction::TakeAddress
-            << u"198.51.100.4"_s;
         QTest::newRow("first pair wins") << u"250 [192.0.2.1] [192.0.2.2]\r\n"_s << SmtpAction::TakeAddress
                                          << u"192.0.2.1"_s;
-        QTest::newRow("empty brackets") << u"250 mx Hello []\r\n"_s << SmtpAction::TakeAddress << QString();
-        QTest::newRow("host name unchanged") << u"250 mx Hello [dyn-7.example.net]\r\n"_s << SmtpAction::TakeAddress
-                                             << u"dyn-7.example.net"_s;
         QTest::newRow("] before [ is not a pair") << u"250 x] y [192.0.2.9]\r\n"_s << SmtpAction::TakeAddress
                                                   << u"192.0.2.9"_s;
-        QTest::newRow("no bracket") << u"250-mx.example\r\n250 OK\r\n"_s << SmtpAction::NoAddress << QString();
-        QTest::newRow("missing ]") << u"250 mx Hello [192.0.2.7\r\n"_s << SmtpAction::NoAddress << QString();
         QTest::newRow("] only before [") << u"250 a] b [c\r\n"_s << SmtpAction::NoAddress << QString();
-        QTest::newRow("comma inside") << u"250 [192.0.2.7,x]\r\n"_s << SmtpAction::NoAddress << QString();
         QTest::newRow("pair across lines") << u"250-a [192.0.2.7\r\n250 b]\r\n"_s << SmtpAction::NoAddress
                                            << QString();
-        QTest::newRow("control character inside") << u"250 [192.0.2.7\x1b]\r\n"_s << SmtpAction::NoAddress
-                                                  << QString();
-        QTest::newRow("421") << u"421 busy\r\n"_s << SmtpAction::Close << QString();
-        QTest::newRow("554") << u"554 no service\r\n"_s << SmtpAction::Close << QString();
         QTest::newRow("221") << u"221 bye\r\n"_s << SmtpAction::Close << QString();
         QTest::newRow("two characters") << u"25"_s << SmtpAction::Close << QString();
         QTest::newRow("code not at the start") << u" 250 [192.0.2.7]"_s << SmtpAction::Close << QString();
