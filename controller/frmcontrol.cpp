@@ -1,12 +1,337 @@
 #include "controller/frmcontrol.h"
 
+#include "settings/codepage.h"
+#include "settings/twips.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHostInfo>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTimer>
+
 using namespace Qt::Literals::StringLiterals;
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent *event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+// Marks the window busy while a handler runs that may wait inside a message box.
+class frmControl::BusyGuard {
+public:
+    explicit BusyGuard(frmControl *w) : w_(w) { ++w_->busy_; }
+    ~BusyGuard() {
+        if (w_)
+            --w_->busy_;
+    }
+    BusyGuard(const BusyGuard &) = delete;
+    BusyGuard &operator=(const BusyGuard &) = delete;
+
+private:
+    QPointer<frmControl> w_;
+};
+
+namespace {
+
+// The blocking fetch shows a wait cursor for as long as it runs.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+// Schedule index to the number of ticks between checks; 0 for none.
+int threshold(int index) {
+    switch (index) {
+    case 2:
+        return 10;
+    case 3:
+        return 30;
+    case 4:
+        return 60;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
 
 frmControl::frmControl(SettingsStore &store, QWidget *parent) : MdiChild(parent), store_(store) {
     setWindowTitle(u"ｺﾝﾄﾛｰﾗ"_s);
-    makeClientArea(7095, 2070);
+    buildControls(makeClientArea(7095, 2070));
+
+    tmrChk = new QTimer(this);
+    tmrChk->setObjectName(u"tmrChk"_s);
+    connect(tmrChk, &QTimer::timeout, this, &frmControl::tmrChk_Timer);
+
+    Ws = new QTcpSocket(this);
+    Ws->setObjectName(u"Ws"_s);
+    connect(Ws, &QTcpSocket::readyRead, this, &frmControl::Ws_DataArrival);
+    // A failed connection or a server that hangs up ends the exchange quietly.
+    connect(Ws, &QTcpSocket::errorOccurred, this, [this] { endSmtp(); });
+    connect(Ws, &QTcpSocket::disconnected, this, [this] { endSmtp(); });
+
+    smtpTimeout_ = new QTimer(this);
+    smtpTimeout_->setSingleShot(true);
+    smtpTimeout_->setInterval(kSmtpReplyTimeoutMs);
+    connect(smtpTimeout_, &QTimer::timeout, this, [this] { endSmtp(); });
 }
 
-void frmControl::Form_Load() {}
+frmControl::~frmControl() {
+    // The socket's last signals, raised as it is deleted with the children, must not reach a
+    // window that is half taken apart.
+    Ws->disconnect(this);
+}
 
-void frmControl::SaveControllerState() {}
+void frmControl::buildControls(QWidget *client) {
+    const double dpi = twips::logicalDpi(this);
+    auto place = [dpi](QWidget *w, const QString &name, double l, double t, double wd, double h) {
+        w->setObjectName(name);
+        w->setGeometry(twips::rect(l, t, wd, h, dpi));
+    };
+
+    frmHome = new QGroupBox(u"IpCheck"_s, client);
+    place(frmHome, u"frmHome"_s, 180, 240, 2115, 1635);
+    lblWan = new QLabel(u"WAN"_s, frmHome);
+    place(lblWan, u"lblWan"_s, 855, 240, 375, 180);
+    lblWanIp = new QLabel(kNoAddress, frmHome);
+    place(lblWanIp, u"lblWanIp"_s, 180, 480, 1725, 240);
+    lblWanIp->setToolTip(u"WAN IP"_s);
+    lblTmr = new QLabel(u"ﾀｲﾏｰ"_s, frmHome);
+    place(lblTmr, u"lblTmr"_s, 180, 1020, 420, 180);
+    cboTimer = new QComboBox(frmHome);
+    place(cboTimer, u"cboTimer"_s, 690, 960, 1215, 300);
+    cboTimer->setEditable(false);
+    cboTimer->setToolTip(u"ﾀｲﾏｰ設定"_s);
+
+    fraPvn = new QGroupBox(u"IpData 操作"_s, client);
+    place(fraPvn, u"fraPvn"_s, 2940, 240, 3975, 1635);
+    lblPvn = new QLabel(u"Porvane IPｱﾄﾞﾚｽ"_s, fraPvn);
+    place(lblPvn, u"lblPvn"_s, 517, 240, 1170, 180);
+    lblPvnIp = new QLabel(kNoAddress, fraPvn);
+    place(lblPvnIp, u"lblPvnIp"_s, 240, 480, 1725, 240);
+    lblPvnIp->setToolTip(u"公開 IP"_s);
+    cmdManual = new QPushButton(u"手動ｱｯﾌﾟ"_s, fraPvn);
+    place(cmdManual, u"cmdManual"_s, 2520, 420, 975, 435);
+    cmdManual->setEnabled(false);
+    lblPvnMsg = new QLabel(u"閉鎖時ﾒｯｾｰｼﾞ"_s, fraPvn);
+    place(lblPvnMsg, u"lblPvnMsg"_s, 540, 840, 1110, 180);
+    txtPvnMsg = new QLineEdit(fraPvn);
+    place(txtPvnMsg, u"txtPvnMsg"_s, 240, 1140, 3495, 270);
+    txtPvnMsg->setToolTip(u"閉鎖ﾒｯｾｰｼﾞ"_s);
+
+    imgStat = new ClickableLabel(client);
+    place(imgStat, u"imgStat"_s, 2400, 840, 435, 435);
+
+    cboTimer->setFocusPolicy(Qt::StrongFocus);
+    txtPvnMsg->setFocusPolicy(Qt::StrongFocus);
+    cmdManual->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(cboTimer, txtPvnMsg);
+    setTabOrder(txtPvnMsg, cmdManual);
+
+    // Every selection, the opening's included, runs the selection handler.
+    connect(cboTimer, &QComboBox::currentIndexChanged, this, &frmControl::cboTimer_Click);
+}
+
+void frmControl::setSmtpReplyTimeout(int ms) { smtpTimeout_->setInterval(ms); }
+
+MessageSink &frmControl::messageSink() {
+    if (sink_)
+        return *sink_;
+    if (!defaultSink_) {
+        // Modal over the main window, which outlives this one.
+        QWidget *owner = window() != this ? window() : nullptr;
+        defaultSink_ = std::make_unique<QtMessageSink>(owner);
+    }
+    return *defaultSink_;
+}
+
+void frmControl::Form_Load() {
+    {
+        // Filling the list must not count as a selection.
+        const QSignalBlocker block(cboTimer);
+        cboTimer->clear();
+        cboTimer->addItems({u"停止"_s, u"1分"_s, u"10分"_s, u"30分"_s, u"60分"_s});
+        cboTimer->setCurrentIndex(-1);
+    }
+    const SettingsRecord &rec = store_.record();
+    // A hand-edited value outside the list selects nothing.
+    if (rec.intTimer >= 0 && rec.intTimer < cboTimer->count())
+        cboTimer->setCurrentIndex(rec.intTimer);
+
+    setWindowTitle(rec.intChkAuto == 1 ? u"ｺﾝﾄﾛｰﾗ (Auto)"_s : u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
+
+    const BusyGuard busy(this);
+    const QPointer<frmControl> self(this);
+    CheckWanIp();
+    if (!self)
+        return;
+    DownloadIpData();
+    if (!self)
+        return;
+    PublishIfChanged();
+}
+
+void frmControl::cboTimer_Click() {
+    // Setting the interval restarts the one-minute period.
+    if (cboTimer->currentIndex() == 0) {
+        tmrChk->stop();
+        tmrChk->setInterval(0);
+    } else {
+        tmrChk->start(tickMs_);
+    }
+    intMinuteCount = 1;
+}
+
+void frmControl::tmrChk_Timer() {
+    // A check still waiting in one of its boxes: this tick is dropped, so boxes never pile up.
+    if (isCheckRunning())
+        return;
+    const int index = cboTimer->currentIndex();
+    if (index == 1) {
+        runCheck();
+        return;
+    }
+    const int t = threshold(index);
+    if (t == 0)
+        return;
+    if (intMinuteCount >= t) {
+        const QPointer<frmControl> self(this);
+        runCheck();
+        if (self)
+            intMinuteCount = 1;
+    } else {
+        ++intMinuteCount;
+    }
+}
+
+void frmControl::runCheck() {
+    const BusyGuard busy(this);
+    const QPointer<frmControl> self(this);
+    CheckWanIp();
+    if (self)
+        PublishIfChanged();
+}
+
+void frmControl::CheckWanIp() {
+    const SettingsRecord &rec = store_.record();
+    if (rec.intIpChk == 1)
+        startSmtp(rec.strIpAdd);
+    else
+        fetchCgi(rec.strIpAdd);
+}
+
+void frmControl::fetchCgi(const QString &url) {
+    wancheck::HttpFetcher *fetcher = fetcher_;
+    if (!fetcher) {
+        if (!defaultFetcher_)
+            defaultFetcher_ = std::make_unique<wancheck::CurlHttpFetcher>();
+        fetcher = defaultFetcher_.get();
+    }
+    std::optional<QByteArray> body;
+    {
+        const WaitCursor wait;
+        body = fetcher->fetch(url);
+    }
+    if (!body)
+        return;
+    const std::optional<QString> address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body));
+    if (!address)
+        return;
+    lblWanIp->setText(*address);
+    store_.record().strWanIp = *address;
+}
+
+void frmControl::startSmtp(const QString &strIpAdd) {
+    // One exchange at a time: an open one is dropped and the new one connects afresh.
+    smtpTimeout_->stop();
+    Ws->abort();
+    const wancheck::SmtpTarget target = wancheck::parseSmtpTarget(strIpAdd, smtpPort_);
+    if (target.host.isEmpty())
+        return;
+    smtpTimeout_->start();
+    Ws->connectToHost(target.host, target.port);
+}
+
+void frmControl::endSmtp() {
+    smtpTimeout_->stop();
+    if (Ws->state() != QAbstractSocket::UnconnectedState)
+        Ws->abort();
+}
+
+void frmControl::smtpSend(const QByteArray &bytes) {
+    if (Ws->state() == QAbstractSocket::ConnectedState)
+        Ws->write(bytes);
+}
+
+QString frmControl::localHostName() const {
+    return localHostName_ ? *localHostName_ : QHostInfo::localHostName();
+}
+
+void frmControl::Ws_DataArrival() {
+    if (Ws->bytesAvailable() <= 0)
+        return;
+    const BusyGuard busy(this);
+    const QString reply = codepage::fromAnsi(Ws->readAll());
+    // Every reply gives the server a fresh period to answer the next line.
+    smtpTimeout_->start();
+    const wancheck::SmtpDecision decision = wancheck::judgeSmtpReply(reply);
+    switch (decision.action) {
+    case wancheck::SmtpAction::SendEhlo:
+        smtpSend(wancheck::ehloLine(localHostName(), Ws->localAddress().toString()));
+        break;
+    case wancheck::SmtpAction::TakeAddress:
+        store_.record().strWanIp = decision.address;
+        lblWanIp->setText(decision.address);
+        smtpSend(wancheck::kQuit);
+        break;
+    case wancheck::SmtpAction::NoAddress: {
+        const QPointer<frmControl> self(this);
+        messageSink().show(u"SMTPがIPを返していません。\r\nnomrel.cgiの使用をお勧めします。"_s, u"WAN IP 情報"_s,
+                           MessageSink::Information);
+        if (!self)
+            return;
+        smtpSend(wancheck::kQuit);
+        break;
+    }
+    case wancheck::SmtpAction::Close:
+        // Whatever is still queued (a QUIT after a box) goes out before the connection ends.
+        smtpTimeout_->stop();
+        Ws->disconnectFromHost();
+        break;
+    }
+    // Data that came while a box was open raises no event of its own.
+    if (Ws->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &frmControl::Ws_DataArrival, Qt::QueuedConnection);
+}
+
+void frmControl::DownloadIpData() {
+    // Filled in with the gateway data file and its transfers.
+}
+
+void frmControl::PublishIfChanged() {
+    // Filled in with the gateway data file and its transfers.
+}
+
+void frmControl::SaveControllerState() {
+    SettingsRecord &rec = store_.record();
+    rec.strWanIp = lblWanIp->text();
+    rec.intTimer = static_cast<qint16>(cboTimer->currentIndex());
+    rec.strPvnIp = lblPvnIp->text();
+    rec.strPvnMsg = txtPvnMsg->text();
+}
+
+void frmControl::saveState() {
+    SaveControllerState();
+    // The window is going: no further tick and no further reply may act on it.
+    tmrChk->stop();
+    endSmtp();
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Finding the home connection's public address: the rules that judge what the address-echo
+// CGI and a mail server send back, and the blocking HTTP fetch of the CGI.
+namespace wancheck {
+
+// The address must fit into one field of the one-line gateway file: a comma, CR, LF or any
+// other control character would shift or split its fields. Everything else is taken as is.
+bool isUsableAddress(const QString &text);
+
+// The CGI body is 8 framing characters, the address and 8 more. A body shorter than 16 or
+// longer than 32767 characters, or an unusable address, gives none.
+inline constexpr int kCgiFrame = 8;
+inline constexpr int kCgiBodyMax = 32767;
+std::optional<QString> addressFromCgiBody(const QString &body);
+
+// What a piece of data from the mail server asks for; each piece is judged by itself.
+enum class SmtpAction {
+    SendEhlo,    // "220": greet
+    TakeAddress, // "250" with a usable text in brackets: take it, then QUIT
+    NoAddress,   // "250" without one: tell the user, then QUIT
+    Close,       // anything else
+};
+struct SmtpDecision {
+    SmtpAction action;
+    QString address; // with TakeAddress only
+};
+SmtpDecision judgeSmtpReply(const QString &data);
+
+// "host" or "host:port" ("[v6]:port" too); a missing or invalid port gives `defaultPort`.
+struct SmtpTarget {
+    QString host;
+    quint16 port;
+    bool operator==(const SmtpTarget &) const = default;
+};
+SmtpTarget parseSmtpTarget(const QString &strIpAdd, quint16 defaultPort);
+
+// "EHLO name" CR LF; without a host name the local address as an address literal.
+QByteArray ehloLine(const QString &hostName, const QString &localAddress);
+
+inline constexpr char kQuit[] = "QUIT\r\n";
+
+// Fetches a URL's body, blocking. Tests put their own behind the controller window.
+class HttpFetcher {
+public:
+    virtual ~HttpFetcher() = default;
+    // The body of a 2xx answer, or nothing.
+    virtual std::optional<QByteArray> fetch(const QString &url) = 0;
+};
+
+// The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
+// then stays silent, or sends without end, costs at most `totalMs`.
+class CurlHttpFetcher final : public HttpFetcher {
+public:
+    struct Limits {
+        int connectMs = 5000;
+        int totalMs = 10000;
+        qint64 maxBytes = 65536; // 32767 CP932 characters take at most twice as many bytes
+    };
+    CurlHttpFetcher();
+    explicit CurlHttpFetcher(Limits limits);
+    std::optional<QByteArray> fetch(const QString &url) override;
+
+    const Limits &limits() const { return limits_; }
+
+private:
+    Limits limits_;
+};
+
+} // namespace wancheck
