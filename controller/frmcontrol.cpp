@@ -1,5 +1,7 @@
 #include "controller/frmcontrol.h"
 
+#include "controller/waitcursor.h"
+
 #include "settings/codepage.h"
 #include "settings/twips.h"
 
@@ -22,31 +24,7 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent *event) {
         emit clicked();
 }
 
-// Marks the window busy while a handler runs that may wait inside a message box.
-class frmControl::BusyGuard {
-public:
-    explicit BusyGuard(frmControl *w) : w_(w) { ++w_->busy_; }
-    ~BusyGuard() {
-        if (w_)
-            --w_->busy_;
-    }
-    BusyGuard(const BusyGuard &) = delete;
-    BusyGuard &operator=(const BusyGuard &) = delete;
-
-private:
-    QPointer<frmControl> w_;
-};
-
 namespace {
-
-// The blocking fetch shows a wait cursor for as long as it runs.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
 
 // Schedule index to the number of ticks between checks; 0 for none.
 int threshold(int index) {
@@ -139,6 +117,9 @@ void frmControl::buildControls(QWidget *client) {
 
     // Every selection, the opening's included, runs the selection handler.
     connect(cboTimer, &QComboBox::currentIndexChanged, this, &frmControl::cboTimer_Click);
+    connect(imgStat, &ClickableLabel::clicked, this, &frmControl::imgStat_Click);
+    connect(cmdManual, &QPushButton::clicked, this, &frmControl::cmdManual_Click);
+    txtPvnMsg->installEventFilter(this);
 }
 
 void frmControl::setSmtpReplyTimeout(int ms) { smtpTimeout_->setInterval(ms); }
@@ -311,14 +292,6 @@ void frmControl::Ws_DataArrival() {
     // Data that came while a box was open raises no event of its own.
     if (Ws->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &frmControl::Ws_DataArrival, Qt::QueuedConnection);
-}
-
-void frmControl::DownloadIpData() {
-    // Filled in with the gateway data file and its transfers.
-}
-
-void frmControl::PublishIfChanged() {
-    // Filled in with the gateway data file and its transfers.
 }
 
 void frmControl::SaveControllerState() {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "controller/ftptransfer.h"
 #include "controller/messagebox.h"
 #include "controller/wancheck.h"
 #include "settings/mdichild.h"
 #include "settings/settingsstore.h"
 
 #include <QLabel>
+#include <QPointer>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -49,6 +52,7 @@ public:
     void setSmtpReplyTimeout(int ms);
     // Replaces the local host name sent with EHLO (an empty name sends the address literal).
     void setLocalHostName(std::optional<QString> name) { localHostName_ = std::move(name); }
+    void setFtpClient(FtpClient *client) { ftp_ = client; }
 
     // The boxes of this window and of what runs in it go through here.
     MessageSink &messageSink();
@@ -61,7 +65,14 @@ public:
     void CheckWanIp();
     // Gateway data file: fetched and shown at opening, published after every check.
     virtual void DownloadIpData();
+    void ReadIpData();
     virtual void PublishIfChanged();
+
+    // One file each way; failures are shown by the transfer itself.
+    bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                const QString &strRemoteFile, const QString &strLocalFile);
+    bool FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                const QString &strRemoteFile, const QString &strLocalFile);
 
     void SaveControllerState();
 
@@ -86,16 +97,47 @@ public:
     // Ticks counted towards the next check of a 10-, 30- or 60-minute schedule.
     qint16 intMinuteCount = 0;
 
+    // The fields of the data file as last read: state, address, closed message, then carried ones.
+    QStringList varIpData{QString(), QString(), QString()};
+    // Transfer parameters, filled by DownloadIpData and used by every upload after it.
+    QString strXferSvr;
+    QString strXferUser;
+    QString strXferPass;
+    QString strXferRemote;
+    QString strXferLocal;
+
 public slots:
     void cboTimer_Click();
     void tmrChk_Timer();
     void Ws_DataArrival();
+    void imgStat_Click();
+    void txtPvnMsg_LostFocus();
+    void cmdManual_Click();
 
 protected:
     void saveState() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    class BusyGuard;
+    // Marks the window busy while a handler runs that may wait inside a message box.
+    class BusyGuard {
+    public:
+        explicit BusyGuard(frmControl *w) : w_(w) { ++w_->busy_; }
+        ~BusyGuard() {
+            if (w_)
+                --w_->busy_;
+        }
+        BusyGuard(const BusyGuard &) = delete;
+        BusyGuard &operator=(const BusyGuard &) = delete;
+
+    private:
+        QPointer<frmControl> w_;
+    };
+
+    // Write, upload, then read back what was written. True when the server took the file.
+    bool publishSequence();
+    void showState(bool open);
+    FtpClient &ftp();
 
     void buildControls(QWidget *client);
     void runCheck();
@@ -115,4 +157,7 @@ private:
     std::optional<QString> localHostName_;
     QTimer *smtpTimeout_ = nullptr;
     int busy_ = 0;
+    FtpClient *ftp_ = nullptr;
+    std::unique_ptr<FtpClient> defaultFtp_;
+    bool inLostFocus_ = false;
 };

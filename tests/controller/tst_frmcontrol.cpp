@@ -61,6 +61,19 @@ public:
     std::function<void()> onFetch;
 };
 
+// An FTP peer that takes every upload and has nothing to download.
+class NullFtp : public FtpClient {
+public:
+    bool FTPGet(const QString &, const QString &, const QString &, const QString &, const QString &) override {
+        return true;
+    }
+    bool FtpPut(const QString &, const QString &, const QString &, const QString &, const QString &) override {
+        ++puts;
+        return true;
+    }
+    int puts = 0;
+};
+
 // The window with its gateway-file hooks recorded.
 class RecordingControl : public frmControl {
 public:
@@ -75,6 +88,7 @@ struct Env {
     SettingsStore store{dir.path()};
     RecordingSink sink;
     CountingFetcher fetcher;
+    NullFtp ftp;
 
     std::unique_ptr<RecordingControl> window() {
         auto w = std::make_unique<RecordingControl>(store);
@@ -285,8 +299,10 @@ private slots:
         QVERIFY2(cgi.start(), qPrintable(cgi.errorText()));
         env.store.record().intIpChk = static_cast<qint16>(ipChk);
         env.store.record().strIpAdd = cgi.url();
+        env.store.record().intChkAuto = 1; // publishing goes to the silent peer
         frmControl w(env.store);
         w.setMessageSink(&env.sink);
+        w.setFtpClient(&env.ftp);
         w.Form_Load();
         QCOMPARE(w.lblWanIp->text(), u"127.0.0.1"_s);
         QCOMPARE(env.store.record().strWanIp, u"127.0.0.1"_s);
@@ -308,8 +324,10 @@ private slots:
         server.setReply("/nomrel.cgi", {status, body, {}, false, false});
         env.store.record().strIpAdd = server.url(u"/nomrel.cgi"_s);
         env.store.record().strWanIp = u"keep"_s;
+        env.store.record().strLastWanIp = u"keep"_s;
         frmControl w(env.store);
         w.setMessageSink(&env.sink);
+        w.setFtpClient(&env.ftp);
         w.Form_Load();
         QCOMPARE(server.requestCount(), 1);
         QCOMPARE(w.lblWanIp->text(), kPlaceholder);
@@ -566,6 +584,7 @@ private slots:
             auto *w = new frmControl(s);
             w->setMessageSink(&env.sink);
             w->setHttpFetcher(&env.fetcher);
+            w->setFtpClient(&env.ftp);
             return w;
         });
         main.show();
@@ -595,7 +614,9 @@ private slots:
         QTRY_VERIFY(!w);
         QCOMPARE(rec.strWanIp, detected ? u"203.0.113.9"_s : kPlaceholder);
         QCOMPARE(int(rec.intTimer), 3);
-        QCOMPARE(rec.strPvnIp, kPlaceholder);
+        // Automatic mode published a detected address at opening; the label shows the file.
+        QCOMPARE(rec.strPvnIp, detected ? u"203.0.113.9"_s : QString());
+        QCOMPARE(env.ftp.puts, detected ? 1 : 0);
         QCOMPARE(rec.strPvnMsg, u"メンテナンス中"_s);
         QCOMPARE(env.fetcher.urls.size(), 1);
 
