@@ -3,6 +3,7 @@
 #include "shell/frmmain.h"
 #include "tests/support/cgiserver.h"
 #include "tests/support/httpserver.h"
+#include "tests/support/recordingsink.h"
 #include "tests/support/tcpscript.h"
 
 #include <QAction>
@@ -27,22 +28,6 @@ namespace {
 const QString kPlaceholder = u"000.000.000.000"_s;
 const QString kNoSmtpAddressText = u"SMTPがIPを返していません。\r\nnomrel.cgiの使用をお勧めします。"_s;
 
-struct Box {
-    QString text;
-    QString title;
-    int style;
-};
-
-class RecordingSink : public MessageSink {
-public:
-    void show(const QString &text, const QString &title, int style) override {
-        boxes.append({text, title, style});
-        if (onShow)
-            onShow();
-    }
-    QList<Box> boxes;
-    std::function<void()> onShow;
-};
 
 // Stands in for the address-echo CGI where a test counts checks rather than addresses.
 class CountingFetcher : public wancheck::HttpFetcher {
