@@ -27,17 +27,23 @@ EchoCgiServer::EchoCgiServer(QString folder) : folder_(std::move(folder)) {}
 
 EchoCgiServer::~EchoCgiServer() { stop(); }
 
-QString EchoCgiServer::url() const { return u"http://127.0.0.1:%1/nomrel.cgi"_s.arg(port_); }
+QString EchoCgiServer::url() const { return baseUrl() + u"nomrel.cgi"_s; }
+
+QString EchoCgiServer::baseUrl() const { return u"http://127.0.0.1:%1/"_s.arg(port_); }
 
 bool EchoCgiServer::start() {
-    if (!QFileInfo(kLighttpd).isExecutable()) {
-        error_ = kLighttpd + u" is missing (tools/setup.sh installs it)"_s;
-        return false;
-    }
     const QByteArray script = QByteArray("print \"Content-Type: text/plain\\r\\n\\r\\n\";\n") + "print \"" +
                               kPrefix + "\" . $ENV{REMOTE_ADDR} . \"" + kSuffix + "\";\n";
     if (!writeAll(folder_ + u"/nomrel.cgi"_s, script)) {
         error_ = u"cannot write the CGI script"_s;
+        return false;
+    }
+    return serve();
+}
+
+bool EchoCgiServer::serve() {
+    if (!QFileInfo(kLighttpd).isExecutable()) {
+        error_ = kLighttpd + u" is missing (tools/setup.sh installs it)"_s;
         return false;
     }
     // The free port is found by a probe that lets it go again: another process may take it

@@ -17,9 +17,14 @@ public:
     EchoCgiServer(const EchoCgiServer &) = delete;
     EchoCgiServer &operator=(const EchoCgiServer &) = delete;
 
-    // Starts the server and waits until it accepts connections; false with errorText() set.
+    // Writes the echo script, starts the server and waits until it accepts connections; false
+    // with errorText() set.
     bool start();
+    // Starts the server on the folder as it is, for scripts the caller has put there.
+    bool serve();
     QString url() const;
+    // "http://127.0.0.1:<port>/"
+    QString baseUrl() const;
     const QString &errorText() const { return error_; }
 
 private:
