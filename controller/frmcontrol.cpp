@@ -108,6 +108,11 @@ void frmControl::buildControls(QWidget *client) {
 
     imgStat = new ClickableLabel(client);
     place(imgStat, u"imgStat"_s, 2400, 840, 435, 435);
+    imgStat->setAlignment(Qt::AlignCenter);
+
+    // Captions keep their place but grow to their text where this font is wider than the design's.
+    for (QLabel *caption : {lblWan, lblTmr, lblPvn, lblPvnMsg})
+        caption->resize(qMax(caption->width(), caption->sizeHint().width()), caption->height());
 
     cboTimer->setFocusPolicy(Qt::StrongFocus);
     txtPvnMsg->setFocusPolicy(Qt::StrongFocus);

@@ -93,7 +93,8 @@ mkdir -p "$demo"
 chmod 700 "$demo"
 mkdir "$www" "$state" "$prog"
 install -m 755 "$root/gateway/nomrel.cgi" "$root/gateway/Porvane.cgi" "$www/"
-{ printf 'off,,'; printf '%s' "$CLOSED_MESSAGE" | iconv -f UTF-8 -t CP932; printf '\r\n'; } > "$www/ipdata.txt"
+# Open, with no address yet: opening the controller publishes the one it detects.
+{ printf 'on,,'; printf '%s' "$CLOSED_MESSAGE" | iconv -f UTF-8 -t CP932; printf '\r\n'; } > "$www/ipdata.txt"
 chmod 644 "$www/ipdata.txt"
 
 # The FTP user may write into the CGI folder, so the password is new on every run.
