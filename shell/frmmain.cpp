@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QTimer>
@@ -32,6 +33,8 @@ frmMain::frmMain(SettingsStore &store, QWidget *parent) : QMainWindow(parent), s
     controlFactory_ = [](SettingsStore &s) { return new frmControl(s); };
     // Whatever ends the run (the session, a signal, quit) saves the settings first.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &frmMain::MDIForm_Unload);
+    // The desktop session is ending: end the run as "終了(&X)" does, before the session kills it.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { mnuEnd_Click(); });
 
     MDIForm_Load();
 }
