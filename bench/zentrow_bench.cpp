@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QHash>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -305,6 +307,8 @@ int soak(const Setup &s) {
     int failed = 0;
     for (int i = 0; i < 50; ++i) // libcurl, iconv and Qt set up their caches once
         failed += !check.run();
+    // Filled in before the first figure, so keeping the times adds nothing to the growth.
+    std::vector<double> times(std::size_t(checks), 0.0);
     const long rss0 = bench::rssKiB();
     const int fds0 = bench::openFds();
     std::printf("== Soak: %d checks in one process (after 50 to warm up)\n", checks);
@@ -313,7 +317,9 @@ int soak(const Setup &s) {
     const auto start = Clock::now();
     int done = 0;
     for (; done < checks; ++done) {
+        const auto t = Clock::now();
         failed += !check.run();
+        times[std::size_t(done)] = bench::msSince(t);
         if ((done + 1) % 2000 == 0) {
             std::printf("  after %5d: RSS %ld KiB, open descriptors %d, %.1f s\n", done + 1, bench::rssKiB(),
                         bench::openFds(), bench::msSince(start) / 1000);
@@ -329,6 +335,12 @@ int soak(const Setup &s) {
     const int fds1 = bench::openFds();
     std::printf("end:   RSS %ld KiB, open descriptors %d, after %d checks in %.1f s (%.2f ms a check)\n", rss1, fds1,
                 done, bench::msSince(start) / 1000, bench::msSince(start) / done);
+    times.resize(std::size_t(done));
+    std::sort(times.begin(), times.end());
+    auto at = [&times](double q) { return times[std::size_t(q * double(times.size() - 1) + 0.5)]; };
+    std::printf("per check: median %.3f ms, p90 %.3f, p99 %.3f, max %.1f; over 100 ms: %ld\n", at(0.5), at(0.9),
+                at(0.99), times.back(),
+                long(times.end() - std::upper_bound(times.begin(), times.end(), 100.0)));
     std::printf("RSS growth: %ld KiB (goal: under 1024), descriptor growth: %d (goal: 0), failed checks: %d\n",
                 rss1 - rss0, fds1 - fds0, failed);
     return failed == 0 ? 0 : 1;
