@@ -13,6 +13,10 @@ if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
   args+=(-DZENTROW_SANITIZE=ON)
   shift
+  # Any finding, a leak included, fails the test that made it, with a stack.
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:strict_string_checks=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 fi
 
 zentrow_install_missing

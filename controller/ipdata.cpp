@@ -1,10 +1,10 @@
 #include "controller/ipdata.h"
 
 #include "settings/codepage.h"
+#include "settings/wholefile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -25,15 +25,7 @@ QStringList decode(const QByteArray &bytes) {
     return codepage::fromAnsi(joined).split(u',');
 }
 
-bool write(const QString &path, const QStringList &fields) {
-    const QByteArray bytes = encode(fields);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size())
-        return false; // the temporary file is discarded, `path` stays
-    return file.commit();
-}
+bool write(const QString &path, const QStringList &fields) { return wholefile::write(path, encode(fields)); }
 
 ReadResult read(const QString &path) {
     const QFileInfo info(path);

@@ -1,10 +1,10 @@
 #include "settings/profile.h"
 
 #include "settings/codepage.h"
+#include "settings/wholefile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <optional>
@@ -192,15 +192,17 @@ Location locate(const QByteArray &d, const Name &section, const Name &key) {
     return loc;
 }
 
-// The whole file, or nothing when it is missing or is not a regular file (a pipe would block).
+// The whole file, or nothing when it is missing, is not a regular file (a pipe would block) or
+// is too large to be a profile.
 std::optional<QByteArray> readFile(const QString &path) {
-    if (!QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > profile::kMaxFileBytes)
         return std::nullopt;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
     QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
+    if (f.error() != QFileDevice::NoError || data.size() > profile::kMaxFileBytes)
         return std::nullopt;
     return data;
 }
@@ -326,22 +328,8 @@ bool writeString(const QByteArray &section, const QByteArray &key, const QByteAr
 
     const QByteArray out = updated(data, sec, k, v);
 
-    // The new content goes to a temporary file beside the profile and replaces it only when
-    // complete, so a failed write leaves the old file as it was.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // It holds the FTP password: a new file is for its owner only.
-    if (!exists && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // Replaced whole or not at all. It holds the FTP password: a new file is for its owner only.
+    return wholefile::write(path, out, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace profile

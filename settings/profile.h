@@ -7,6 +7,9 @@
 // over raw bytes in the ANSI code page. Writes replace the file whole or not at all.
 namespace profile {
 
+// A profile is a few hundred bytes; a larger file than this is not read, and so never replaced.
+inline constexpr qint64 kMaxFileBytes = 16 << 20;
+
 // The value of `key` in the first section named `section`, or `def` without its trailing
 // spaces; cut to at most size - 1 bytes, never inside a double-byte character. Never
 // creates or changes the file.

@@ -19,6 +19,8 @@ FtpServer::FtpServer(const QString &root, const Options &options) : options_(opt
                      u"--encoding"_s, options_.encoding};
     if (options_.breakAfter)
         args << u"--break-after"_s << QString::number(*options_.breakAfter);
+    if (options_.readOnly)
+        args << u"--read-only"_s;
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start(u"/usr/bin/python3"_s, args);
     if (!process_.waitForStarted(kStartMs)) {

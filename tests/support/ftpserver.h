@@ -18,6 +18,7 @@ public:
         QString loginDir = QStringLiteral("/"); // where a log-in starts, as the client sees it
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
         std::optional<int> breakAfter;              // break every data transfer after this many bytes
+        bool readOnly = false;                      // the user may not store files
     };
 
     explicit FtpServer(const QString &root);

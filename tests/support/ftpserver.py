@@ -1,6 +1,6 @@
 """A local FTP server for the tests, on Debian's pyftpdlib.
 
-Usage: ftpserver.py USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC] [--break-after N]
+Usage: ftpserver.py USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC] [--break-after N] [--read-only]
 
 Listens on 127.0.0.1 at a free port and prints "PORT <n>" once it listens. Every command it
 receives is printed as "CMD <verb> <argument>" (the password masked) before it is answered.
@@ -30,6 +30,8 @@ def main():
     parser.add_argument("--encoding", default="utf8")
     # Fault injection: break every data transfer after this many bytes with a 426 reply.
     parser.add_argument("--break-after", type=int, default=None)
+    # The user may list and download but not store, rename or delete.
+    parser.add_argument("--read-only", action="store_true")
     args = parser.parse_args()
 
     sys.stdout.reconfigure(encoding="utf-8", errors="backslashreplace")
@@ -72,7 +74,7 @@ def main():
             super().pre_process_command(line, cmd, arg)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, args.root, perm="elr" if args.read_only else "elradfmwMT")
     Handler.authorizer = authorizer
     Handler.abstracted_fs = LoginDirFS
     Handler.dtp_handler = BreakingDTP

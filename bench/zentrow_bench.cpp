@@ -1,0 +1,409 @@
+// What one check costs next to the bare transfers, what start-up costs, and whether a long run
+// grows. Started by bench/run.sh, which provides the local servers.
+//
+//   zentrow_bench transfers --url U --ftp HOST:PORT --user U --password P --work DIR [--runs N] [--cli-runs N]
+//   zentrow_bench soak      --url U --ftp HOST:PORT --user U --password P --work DIR [--checks N] [--max-seconds S]
+//   zentrow_bench startup   --exe PATH --work DIR [--runs N]
+#include "bench/harness.h"
+
+#include "controller/ftptransfer.h"
+#include "controller/ipdata.h"
+#include "controller/messagebox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <curl/curl.h>
+
+using namespace Qt::Literals::StringLiterals;
+using bench::Clock;
+
+extern char **environ;
+
+namespace {
+
+struct Setup {
+    QString url;      // the address-echo CGI
+    QString ftp;      // host:port
+    QString user;
+    QString password;
+    QString work;     // a folder of the benchmark's own
+    QHash<QString, QString> options;
+
+    int number(const QString &name, int def) const {
+        bool ok = false;
+        const int v = options.value(name).toInt(&ok);
+        return ok ? v : def;
+    }
+    std::string ftpUrl(const QString &remote) const { return (u"ftp://"_s + ftp + u'/' + remote).toStdString(); }
+    std::string userPassword() const { return (user + u':' + password).toStdString(); }
+    QString path(const QString &name) const { return QDir(work).filePath(name); }
+};
+
+// The one-line file every upload sends.
+const QByteArray kLine = "on,203.0.113.7,\r\n"_ba;
+
+// ---------------------------------------------------------------------------------------------
+// The floor: three transfers by a minimal libcurl program, a fresh easy handle per transfer.
+
+size_t discard(char *, size_t size, size_t n, void *) { return size * n; }
+
+bool bareGet(const std::string &url) {
+    CURL *h = curl_easy_init();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discard);
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_cleanup(h);
+    return rc == CURLE_OK;
+}
+
+bool bareUpload(const std::string &url, const std::string &userpwd, const std::string &file) {
+    FILE *f = std::fopen(file.c_str(), "rb");
+    if (!f)
+        return false;
+    CURL *h = curl_easy_init();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_USERPWD, userpwd.c_str());
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READDATA, f);
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_cleanup(h);
+    std::fclose(f);
+    return rc == CURLE_OK;
+}
+
+bool bareDownload(const std::string &url, const std::string &userpwd, const std::string &file) {
+    FILE *f = std::fopen(file.c_str(), "wb");
+    if (!f)
+        return false;
+    CURL *h = curl_easy_init();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_USERPWD, userpwd.c_str());
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, f);
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_cleanup(h);
+    std::fclose(f);
+    return rc == CURLE_OK;
+}
+
+bool bareTransfers(const Setup &s) {
+    const std::string local = s.path(u"bare-up.txt"_s).toStdString();
+    return bareGet(s.url.toStdString()) && bareUpload(s.ftpUrl(u"bare.txt"_s), s.userPassword(), local) &&
+           bareDownload(s.ftpUrl(u"bare.txt"_s), s.userPassword(), s.path(u"bare-down.txt"_s).toStdString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The same three transfers by the curl command-line tool, three runs.
+
+// Runs argv to its end, its output thrown away (or kept in `out`, errors included); true on
+// exit status 0.
+bool runToEnd(const std::vector<std::string> &argv, std::string *out = nullptr) {
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    if (out && ::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out) {
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    } else
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (out) {
+        ::close(fds[1]);
+        char buf[4096];
+        ssize_t n;
+        while (rc == 0 && (n = ::read(fds[0], buf, sizeof buf)) > 0)
+            out->append(buf, size_t(n));
+        ::close(fds[0]);
+    }
+    if (rc != 0)
+        return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool curlCliTransfers(const Setup &s) {
+    const std::string up = s.path(u"cli-up.txt"_s).toStdString();
+    const std::string down = s.path(u"cli-down.txt"_s).toStdString();
+    const std::string creds = s.userPassword();
+    return runToEnd({"curl", "-sS", "-o", "/dev/null", s.url.toStdString()}) &&
+           runToEnd({"curl", "-sS", "-u", creds, "-T", up, s.ftpUrl(u"cli.txt"_s)}) &&
+           runToEnd({"curl", "-sS", "-u", creds, "-o", down, s.ftpUrl(u"cli.txt"_s)});
+}
+
+// ---------------------------------------------------------------------------------------------
+// ===== SLOT: one scheduled check through Zentrow's own code ==================================
+// Until the controller window publishes, this is a stand-in: the sequence of a scheduled check
+// in automatic mode with a changed address, run through the units such a check uses.
+// fetchAddress() is the stand-in for the window's own address fetch. Once frmControl runs its
+// own check, ZentrowCheck::run() calls that check instead, and nothing else here changes.
+
+class CountingSink final : public MessageSink {
+public:
+    void show(const QString &text, const QString &title, int) override {
+        if (++count <= 3)
+            std::fprintf(stderr, "message: %s %s\n", qPrintable(title), qPrintable(text));
+    }
+    int count = 0;
+};
+
+size_t collectBody(char *data, size_t size, size_t n, void *body) {
+    auto *b = static_cast<QByteArray *>(body);
+    if (b->size() + qsizetype(size * n) > 65536)
+        return 0;
+    b->append(data, qsizetype(size * n));
+    return size * n;
+}
+
+// The address in the echo's body: all but its first 8 and last 8 characters.
+QString fetchAddress(const QString &url) {
+    CURL *h = curl_easy_init();
+    if (!h)
+        return {};
+    QByteArray body;
+    const QByteArray u = url.toUtf8();
+    curl_easy_setopt(h, CURLOPT_URL, u.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 15000L);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 60000L);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_cleanup(h);
+    const QString text = QString::fromLatin1(body);
+    return rc == CURLE_OK && text.size() > 16 ? text.mid(8, text.size() - 16) : QString();
+}
+
+class ZentrowCheck {
+public:
+    explicit ZentrowCheck(const Setup &s) : s_(s), client_(sink_), working_(s.path(u"ipdata.txt"_s)) {}
+
+    bool run() {
+        const QString address = fetchAddress(s_.url);
+        if (address.isEmpty())
+            return false;
+        // Every check sees a changed address, so every check publishes.
+        const QStringList fields{u"on"_s, address, u"closed for now"_s};
+        return ipdata::write(working_, fields) &&
+               client_.FtpPut(s_.ftp, s_.user, s_.password, u"ipdata.txt"_s, working_) &&
+               client_.FTPGet(s_.ftp, s_.user, s_.password, u"ipdata.txt"_s, working_) &&
+               ipdata::read(working_).status == ipdata::ReadStatus::Ok;
+    }
+    int messages() const { return sink_.count; }
+
+private:
+    const Setup &s_;
+    CountingSink sink_;
+    CurlFtpClient client_;
+    QString working_;
+};
+// ===== end of the slot ========================================================================
+
+// Where the time of a check goes: each unit alone, next to its bare libcurl counterpart.
+void breakdown(const Setup &s, int runs) {
+    CountingSink sink;
+    CurlFtpClient client(sink);
+    const QString working = s.path(u"parts.txt"_s);
+    const QStringList fields{u"on"_s, u"203.0.113.7"_s, u"closed for now"_s};
+    const std::string creds = s.userPassword();
+    bench::Samples fetch, write, put, get, read, bget, bput, bdown;
+    auto time = [](bench::Samples &into, auto &&step) {
+        const auto t = Clock::now();
+        step();
+        into.add(bench::msSince(t));
+    };
+    for (int i = 0; i < runs; ++i) {
+        time(fetch, [&] { fetchAddress(s.url); });
+        time(write, [&] { ipdata::write(working, fields); });
+        time(put, [&] { client.FtpPut(s.ftp, s.user, s.password, u"parts.txt"_s, working); });
+        time(get, [&] { client.FTPGet(s.ftp, s.user, s.password, u"parts.txt"_s, working); });
+        time(read, [&] { ipdata::read(working); });
+        time(bget, [&] { bareGet(s.url.toStdString()); });
+        time(bput, [&] { bareUpload(s.ftpUrl(u"parts.txt"_s), creds, working.toStdString()); });
+        time(bdown, [&] { bareDownload(s.ftpUrl(u"parts.txt"_s), creds, s.path(u"parts-down.txt"_s).toStdString()); });
+    }
+    std::printf("-- where the time goes\n");
+    fetch.print("  address fetch (stand-in)");
+    bget.print("  bare libcurl GET");
+    write.print("  ipdata::write (synced to disk)");
+    put.print("  CurlFtpClient::FtpPut");
+    bput.print("  bare libcurl upload");
+    get.print("  CurlFtpClient::FTPGet, working copy kept");
+    bdown.print("  bare libcurl download");
+    read.print("  ipdata::read");
+}
+
+int transfers(const Setup &s) {
+    QFile up(s.path(u"bare-up.txt"_s)), cli(s.path(u"cli-up.txt"_s));
+    if (!up.open(QIODevice::WriteOnly) || up.write(kLine) != kLine.size() || !cli.open(QIODevice::WriteOnly) ||
+        cli.write(kLine) != kLine.size())
+        return 1;
+    up.close();
+    cli.close();
+    const int runs = s.number(u"runs"_s, 300);
+    const int cliRuns = s.number(u"cli-runs"_s, 60);
+    ZentrowCheck check(s);
+    bench::Samples checkMs, bareMs, cliMs;
+    for (int i = 0; i < 20; ++i) // the caches of all three warm up
+        if (!check.run() || !bareTransfers(s) || (i % 5 == 0 && !curlCliTransfers(s))) {
+            std::fprintf(stderr, "warm-up failed: are the servers up?\n");
+            return 1;
+        }
+    // Interleaved, so a change of the machine's load falls on all three alike.
+    int failed = 0;
+    for (int i = 0; i < runs; ++i) {
+        auto t = Clock::now();
+        failed += !check.run();
+        checkMs.add(bench::msSince(t));
+        t = Clock::now();
+        failed += !bareTransfers(s);
+        bareMs.add(bench::msSince(t));
+        if (i % (runs / cliRuns > 0 ? runs / cliRuns : 1) == 0 && int(cliMs.size()) < cliRuns) {
+            t = Clock::now();
+            failed += !curlCliTransfers(s);
+            cliMs.add(bench::msSince(t));
+        }
+    }
+    std::printf("== Fetch + upload + download on 127.0.0.1\n");
+    cliMs.print("curl command line (three runs)");
+    bareMs.print("bare libcurl (three fresh handles)");
+    checkMs.print("one check through Zentrow's own code");
+    std::printf("failed rounds: %d, messages shown: %d\n", failed, check.messages());
+    breakdown(s, runs / 3 > 20 ? runs / 3 : 20);
+    std::printf("check/bare-libcurl ratio: %.2f\n", checkMs.median() / bareMs.median());
+    std::printf("check/curl-cli ratio: %.2f\n", checkMs.median() / cliMs.median());
+    return failed == 0 ? 0 : 1;
+}
+
+int soak(const Setup &s) {
+    const int checks = s.number(u"checks"_s, 10000);
+    const int maxSeconds = s.number(u"max-seconds"_s, 900);
+    ZentrowCheck check(s);
+    int failed = 0;
+    for (int i = 0; i < 50; ++i) // libcurl, iconv and Qt set up their caches once
+        failed += !check.run();
+    // Filled in before the first figure, so keeping the times adds nothing to the growth.
+    std::vector<double> times(std::size_t(checks), 0.0);
+    const long rss0 = bench::rssKiB();
+    const int fds0 = bench::openFds();
+    std::printf("== Soak: %d checks in one process (after 50 to warm up)\n", checks);
+    std::printf("start: RSS %ld KiB, open descriptors %d\n", rss0, fds0);
+    std::fflush(stdout);
+    const auto start = Clock::now();
+    int done = 0;
+    for (; done < checks; ++done) {
+        const auto t = Clock::now();
+        failed += !check.run();
+        times[std::size_t(done)] = bench::msSince(t);
+        if ((done + 1) % 2000 == 0) {
+            std::printf("  after %5d: RSS %ld KiB, open descriptors %d, %.1f s\n", done + 1, bench::rssKiB(),
+                        bench::openFds(), bench::msSince(start) / 1000);
+            std::fflush(stdout);
+        }
+        if (bench::msSince(start) > maxSeconds * 1000.0) {
+            ++done;
+            std::printf("  stopped at the time limit of %d s\n", maxSeconds);
+            break;
+        }
+    }
+    const long rss1 = bench::rssKiB();
+    const int fds1 = bench::openFds();
+    std::printf("end:   RSS %ld KiB, open descriptors %d, after %d checks in %.1f s (%.2f ms a check)\n", rss1, fds1,
+                done, bench::msSince(start) / 1000, bench::msSince(start) / done);
+    times.resize(std::size_t(done));
+    std::sort(times.begin(), times.end());
+    auto at = [&times](double q) { return times[std::size_t(q * double(times.size() - 1) + 0.5)]; };
+    std::printf("per check: median %.3f ms, p90 %.3f, p99 %.3f, max %.1f; over 100 ms: %ld\n", at(0.5), at(0.9),
+                at(0.99), times.back(),
+                long(times.end() - std::upper_bound(times.begin(), times.end(), 100.0)));
+    std::printf("RSS growth: %ld KiB (goal: under 1024), descriptor growth: %d (goal: 0), failed checks: %d\n",
+                rss1 - rss0, fds1 - fds0, failed);
+    return failed == 0 ? 0 : 1;
+}
+
+// Start-up: from before the process is spawned to its main window being exposed, as the child
+// reports it on the shared monotonic clock.
+int startup(const Setup &s) {
+    const std::string exe = s.options.value(u"exe"_s).toStdString();
+    const std::string folder = s.path(u"startup"_s).toStdString();
+    QDir().mkpath(QString::fromStdString(folder));
+    const int runs = s.number(u"runs"_s, 20);
+    bench::Samples shown;
+    auto spawnOnce = [&](bool idle, std::string &out) {
+        std::vector<std::string> argv{exe, folder};
+        if (idle)
+            argv.push_back("--idle");
+        const auto t0 = std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+        if (!runToEnd(argv, &out))
+            return -1.0;
+        const std::size_t at = out.find("EXPOSED ");
+        return at == std::string::npos ? -1.0 : std::stod(out.substr(at + 8)) / 1e6 - t0;
+    };
+    for (int i = 0; i < runs + 3; ++i) {
+        std::string out;
+        const double ms = spawnOnce(false, out);
+        if (ms < 0) {
+            std::fprintf(stderr, "start-up run failed: %s\n", out.c_str());
+            return 1;
+        }
+        if (i >= 3) // the first runs fill the page cache
+            shown.add(ms);
+    }
+    std::string out;
+    spawnOnce(true, out);
+    const std::size_t at = out.find("RSS ");
+    std::printf("== Start-up (offscreen)\n");
+    shown.print("process start to main window shown");
+    std::printf("idle RSS with the controller open: %s KiB\n",
+                at == std::string::npos ? "?" : out.substr(at + 4, out.find('\n', at) - at - 4).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: zentrow_bench transfers|soak|startup --name value ...\n");
+        return 2;
+    }
+    Setup s;
+    for (int i = 2; i + 1 < args.size(); i += 2)
+        s.options.insert(args[i].mid(2), args[i + 1]);
+    s.url = s.options.value(u"url"_s);
+    s.ftp = s.options.value(u"ftp"_s);
+    s.user = s.options.value(u"user"_s);
+    s.password = s.options.value(u"password"_s);
+    s.work = s.options.value(u"work"_s);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const QString mode = args[1];
+    const int rc = mode == u"transfers" ? transfers(s) : mode == u"soak" ? soak(s) : mode == u"startup" ? startup(s) : 2;
+    curl_global_cleanup();
+    return rc;
+}

@@ -1,0 +1,35 @@
+// The gateway data file reader on arbitrary bytes, and the writer's round trip.
+#include "controller/ipdata.h"
+#include "settings/codepage.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+
+    // Any bytes read: one field per comma, never a crash.
+    const QStringList read = ipdata::decode(bytes);
+    QByteArray lines = bytes;
+    lines.replace('\r', QByteArray());
+    lines.replace('\n', QByteArray());
+    if (read.size() != lines.count(',') + 1)
+        __builtin_trap();
+
+    // The same bytes taken as fields (split at TAB) that hold no comma, CR or LF and only
+    // characters CP932 has: what is written reads back the same.
+    QStringList fields;
+    for (QString f : codepage::fromAnsi(bytes).split(u'\t')) {
+        f.remove(u',');
+        f.remove(u'\r');
+        f.remove(u'\n');
+        f.remove(QChar::ReplacementCharacter);
+        fields << codepage::fromAnsi(codepage::toAnsi(f));
+    }
+    const QByteArray encoded = ipdata::encode(fields);
+    if (!encoded.endsWith("\r\n") || encoded.count('\n') != 1)
+        __builtin_trap();
+    if (ipdata::decode(encoded) != fields)
+        __builtin_trap();
+    return 0;
+}
