@@ -24,6 +24,8 @@ if ! cmake --build "$build" --target zentrow_bench zentrow_startup --parallel 2 
 fi
 
 work=$(mktemp -d)
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 ftp_pid="" web_pid=""
 stop_servers() {
   exec 9>&- 2>/dev/null || true # the FTP server ends when its input closes

@@ -6,11 +6,12 @@
 //   zentrow_bench startup   --exe PATH --work DIR [--runs N]
 #include "bench/harness.h"
 
+#include "controller/frmcontrol.h"
 #include "controller/ftptransfer.h"
 #include "controller/ipdata.h"
 #include "controller/messagebox.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -155,11 +156,10 @@ bool curlCliTransfers(const Setup &s) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// ===== SLOT: one scheduled check through Zentrow's own code ==================================
-// Until the controller window publishes, this is a stand-in: the sequence of a scheduled check
-// in automatic mode with a changed address, run through the units such a check uses.
-// fetchAddress() is the stand-in for the window's own address fetch. Once frmControl runs its
-// own check, ZentrowCheck::run() calls that check instead, and nothing else here changes.
+// ===== One scheduled check through Zentrow's own code ==========================================
+// The controller window itself, in automatic mode with the address-echo method: each run is
+// one tick of the every-minute schedule that finds the address changed, so it fetches the
+// address, writes the working copy, uploads it and logs in again to download.
 
 class CountingSink final : public MessageSink {
 public:
@@ -170,57 +170,40 @@ public:
     int count = 0;
 };
 
-size_t collectBody(char *data, size_t size, size_t n, void *body) {
-    auto *b = static_cast<QByteArray *>(body);
-    if (b->size() + qsizetype(size * n) > 65536)
-        return 0;
-    b->append(data, qsizetype(size * n));
-    return size * n;
-}
-
-// The address in the echo's body: all but its first 8 and last 8 characters.
-QString fetchAddress(const QString &url) {
-    CURL *h = curl_easy_init();
-    if (!h)
-        return {};
-    QByteArray body;
-    const QByteArray u = url.toUtf8();
-    curl_easy_setopt(h, CURLOPT_URL, u.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 15000L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 60000L);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-    const CURLcode rc = curl_easy_perform(h);
-    curl_easy_cleanup(h);
-    const QString text = QString::fromLatin1(body);
-    return rc == CURLE_OK && text.size() > 16 ? text.mid(8, text.size() - 16) : QString();
-}
-
 class ZentrowCheck {
 public:
-    explicit ZentrowCheck(const Setup &s) : s_(s), client_(sink_), working_(s.path(u"ipdata.txt"_s)) {}
+    explicit ZentrowCheck(const Setup &s) : store_(programFolder(s)), window_(store_) {
+        SettingsRecord &r = store_.record();
+        r.strFtpSv = s.ftp;
+        r.strFtpUser = s.user;
+        r.strFtpPass = s.password;
+        r.strFtpPath = u"ipdata.txt"_s;
+        r.strIpAdd = s.url;
+        r.intChkAuto = 1;
+        r.intIpChk = 0;
+        r.intTimer = 1;
+        window_.setMessageSink(&sink_);
+        window_.Form_Load();
+    }
 
     bool run() {
-        const QString address = fetchAddress(s_.url);
-        if (address.isEmpty())
-            return false;
         // Every check sees a changed address, so every check publishes.
-        const QStringList fields{u"on"_s, address, u"closed for now"_s};
-        return ipdata::write(working_, fields) &&
-               client_.FtpPut(s_.ftp, s_.user, s_.password, u"ipdata.txt"_s, working_) &&
-               client_.FTPGet(s_.ftp, s_.user, s_.password, u"ipdata.txt"_s, working_) &&
-               ipdata::read(working_).status == ipdata::ReadStatus::Ok;
+        SettingsRecord &r = store_.record();
+        r.strLastWanIp = u"changed"_s;
+        window_.tmrChk_Timer();
+        return !r.strWanIp.isEmpty() && r.strLastWanIp == r.strWanIp;
     }
     int messages() const { return sink_.count; }
 
 private:
-    const Setup &s_;
+    static QString programFolder(const Setup &s) {
+        const QString dir = s.path(u"prog"_s);
+        QDir().mkpath(dir);
+        return dir;
+    }
     CountingSink sink_;
-    CurlFtpClient client_;
-    QString working_;
+    SettingsStore store_;
+    frmControl window_;
 };
 // ===== end of the slot ========================================================================
 
@@ -228,6 +211,7 @@ private:
 void breakdown(const Setup &s, int runs) {
     CountingSink sink;
     CurlFtpClient client(sink);
+    wancheck::CurlHttpFetcher fetcher;
     const QString working = s.path(u"parts.txt"_s);
     const QStringList fields{u"on"_s, u"203.0.113.7"_s, u"closed for now"_s};
     const std::string creds = s.userPassword();
@@ -238,7 +222,7 @@ void breakdown(const Setup &s, int runs) {
         into.add(bench::msSince(t));
     };
     for (int i = 0; i < runs; ++i) {
-        time(fetch, [&] { fetchAddress(s.url); });
+        time(fetch, [&] { fetcher.fetch(s.url); });
         time(write, [&] { ipdata::write(working, fields); });
         time(put, [&] { client.FtpPut(s.ftp, s.user, s.password, u"parts.txt"_s, working); });
         time(get, [&] { client.FTPGet(s.ftp, s.user, s.password, u"parts.txt"_s, working); });
@@ -248,7 +232,7 @@ void breakdown(const Setup &s, int runs) {
         time(bdown, [&] { bareDownload(s.ftpUrl(u"parts.txt"_s), creds, s.path(u"parts-down.txt"_s).toStdString()); });
     }
     std::printf("-- where the time goes\n");
-    fetch.print("  address fetch (stand-in)");
+    fetch.print("  CurlHttpFetcher::fetch");
     bget.print("  bare libcurl GET");
     write.print("  ipdata::write (synced to disk)");
     put.print("  CurlFtpClient::FtpPut");
@@ -387,7 +371,9 @@ int startup(const Setup &s) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
         std::fprintf(stderr, "usage: zentrow_bench transfers|soak|startup --name value ...\n");
