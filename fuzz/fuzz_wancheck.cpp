@@ -1,0 +1,30 @@
+// What the address-echo CGI and a mail server send back: never a crash, and never an address
+// that would break the one-line gateway file.
+#include "controller/wancheck.h"
+#include "settings/codepage.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+void mustBeUsable(const QString &address) {
+    if (!wancheck::isUsableAddress(address))
+        __builtin_trap();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    const QString text = codepage::fromAnsi(bytes);
+
+    if (const auto address = wancheck::addressFromCgiBody(text)) {
+        mustBeUsable(*address);
+        if (address->size() != text.size() - 2 * wancheck::kCgiFrame)
+            __builtin_trap();
+    }
+    const wancheck::SmtpDecision d = wancheck::judgeSmtpReply(text);
+    if (d.action == wancheck::SmtpAction::TakeAddress)
+        mustBeUsable(d.address);
+    (void)wancheck::parseSmtpTarget(text, 25);
+    return 0;
+}
