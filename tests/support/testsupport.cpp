@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 namespace testsupport {
 
 QByteArray readAll(const QString &path) {
@@ -12,6 +14,11 @@ QByteArray readAll(const QString &path) {
 bool writeAll(const QString &path, const QByteArray &bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+unsigned fileMode(const QString &path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
 } // namespace testsupport
