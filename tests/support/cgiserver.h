@@ -5,26 +5,23 @@
 
 namespace testsupport {
 
-// A real web server (lighttpd) on 127.0.0.1 that runs an address-echo CGI: the body is
-// kPrefix, the caller's address and kSuffix. Its files live in the folder it is given.
+// A real web server (lighttpd) on 127.0.0.1 running the CGI scripts (perl) in the folder it is
+// given; start() adds an address echo whose body is kPrefix, the caller's address and kSuffix.
 class EchoCgiServer {
 public:
     static constexpr char kPrefix[] = "IPADDR=[";
     static constexpr char kSuffix[] = "]=IPADDR";
 
-    explicit EchoCgiServer(QString folder);
-    ~EchoCgiServer();
+    explicit EchoCgiServer(QString folder) : folder_(std::move(folder)) {}
+    ~EchoCgiServer() { stop(); }
     EchoCgiServer(const EchoCgiServer &) = delete;
     EchoCgiServer &operator=(const EchoCgiServer &) = delete;
 
-    // Writes the echo script, starts the server and waits until it accepts connections; false
-    // with errorText() set.
+    // Writes the echo script, then serve(). Both wait until the server accepts; false with errorText().
     bool start();
-    // Starts the server on the folder as it is, for scripts the caller has put there.
     bool serve();
-    QString url() const;
-    // "http://127.0.0.1:<port>/"
-    QString baseUrl() const;
+    QString url() const { return baseUrl() + QStringLiteral("nomrel.cgi"); }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port_); } // with "/"
     const QString &errorText() const { return error_; }
 
 private:

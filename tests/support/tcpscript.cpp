@@ -5,10 +5,10 @@ namespace testsupport {
 ScriptedTcpServer::ScriptedTcpServer(QObject *parent) : QObject(parent) {
     connect(&server_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *s = server_.nextPendingConnection()) {
-            const qsizetype index = clients_.size();
+            const qsizetype i = clients_.size();
             clients_.append({s, {}, false});
-            connect(s, &QTcpSocket::readyRead, this, [this, s, index] { clients_[index].received += s->readAll(); });
-            connect(s, &QTcpSocket::disconnected, this, [this, index] { clients_[index].closed = true; });
+            connect(s, &QTcpSocket::readyRead, this, [this, s, i] { clients_[i].received += s->readAll(); });
+            connect(s, &QTcpSocket::disconnected, this, [this, i] { clients_[i].closed = true; });
         }
     });
 }
@@ -20,17 +20,11 @@ ScriptedTcpServer::~ScriptedTcpServer() {
     }
 }
 
-bool ScriptedTcpServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
-
-QByteArray ScriptedTcpServer::received() const { return clients_.isEmpty() ? QByteArray() : clients_.last().received; }
-
-bool ScriptedTcpServer::clientClosed() const { return !clients_.isEmpty() && clients_.last().closed; }
-
 void ScriptedTcpServer::send(const QByteArray &bytes) {
-    if (clients_.isEmpty() || !clients_.last().socket)
-        return;
-    clients_.last().socket->write(bytes);
-    clients_.last().socket->flush();
+    if (!clients_.isEmpty() && clients_.last().socket) {
+        clients_.last().socket->write(bytes);
+        clients_.last().socket->flush();
+    }
 }
 
 void ScriptedTcpServer::closeClient() {

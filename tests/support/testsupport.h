@@ -1,14 +1,26 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <QFile>
+
+#include <sys/stat.h>
 
 // Small helpers shared by the tests.
 namespace testsupport {
 
-QByteArray readAll(const QString &path);
-bool writeAll(const QString &path, const QByteArray &bytes);
+inline QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 // The permission bits of the file, 0 when it is missing.
-unsigned fileMode(const QString &path);
+inline unsigned fileMode(const QString &path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
 
 } // namespace testsupport
