@@ -146,13 +146,15 @@ void frmControl::cmdManual_Click() {
     const BusyGuard busy(this);
     const QPointer<frmControl> self(this);
     const QString address = rec.strWanIp;
-    // Nothing detected yet: the file keeps the address it has.
-    if (!address.isEmpty() && address != kNoAddress)
+    // Nothing detected yet: the file keeps the address it has (a message edit still goes out).
+    const bool detected = !address.isEmpty() && address != kNoAddress;
+    if (detected)
         varIpData[1] = address;
     // Only a file the server took clears the pending upload; after a failure the button stays.
     if (!publishSequence() || !self)
         return;
-    rec.strLastWanIp = address;
+    if (detected)
+        rec.strLastWanIp = address;
     cmdManual->setEnabled(false);
 }
 
