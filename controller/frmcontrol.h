@@ -160,4 +160,7 @@ private:
     FtpClient *ftp_ = nullptr;
     std::unique_ptr<FtpClient> defaultFtp_;
     bool inLostFocus_ = false;
+    // The image list: drawn once per window, not at every check.
+    QPixmap imgLstClosed_;
+    QPixmap imgLstOpen_;
 };

@@ -39,7 +39,11 @@ bool frmControl::FtpPut(const QString &strFtpSvr, const QString &strUserID, cons
 }
 
 void frmControl::showState(bool open) {
-    imgStat->setPixmap(open ? statuspictures::open() : statuspictures::closed());
+    if (imgLstOpen_.isNull()) {
+        imgLstClosed_ = statuspictures::closed();
+        imgLstOpen_ = statuspictures::open();
+    }
+    imgStat->setPixmap(open ? imgLstOpen_ : imgLstClosed_);
 }
 
 void frmControl::ReadIpData() {
