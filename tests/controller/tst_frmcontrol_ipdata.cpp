@@ -67,8 +67,11 @@ private slots:
         w->tmrChk_Timer();
         w->txtPvnMsg_LostFocus(); // left unchanged
         QCOMPARE(env.uploads(), 1);
+        const QImage closedPicture = w->imgStat->pixmap().toImage();
         w->imgStat_Click();
         QCOMPARE(w->imgStat->toolTip(), u"Porvane 公開中"_s);
+        QCOMPARE(w->imgStat->pixmap().size(), QSize(32, 32));
+        QVERIFY(w->imgStat->pixmap().toImage() != closedPicture);
         w->txtPvnMsg->setText(u"工事中です,また明日"_s);
         w->txtPvnMsg_LostFocus();
         QCOMPARE(env.serverFile(), ansi(u"on,203.0.113.9,工事中です,また明日,b\r\n"_s));
