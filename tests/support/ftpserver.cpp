@@ -1,18 +1,14 @@
 #include "tests/support/ftpserver.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QTcpServer>
 
 using namespace Qt::Literals::StringLiterals;
 
 FtpServer::FtpServer(const QString &root, const Options &options) : options_(options) {
-    QStringList args{scriptPath(),      options_.user, options_.password, root, u"--login-dir"_s,
-                     options_.loginDir, u"--encoding"_s, options_.encoding};
-    if (options_.breakAfter)
-        args << u"--break-after"_s << QString::number(*options_.breakAfter);
-    if (options_.readOnly)
-        args << u"--read-only"_s;
+    QStringList args{QStringLiteral(ZENTROW_TEST_SUPPORT_DIR "/ftpserver.py"), options_.user,
+                     options_.password, root};
+    args << u"--login-dir"_s << options_.loginDir << u"--encoding"_s << options_.encoding;
     process_.start(u"/usr/bin/python3"_s, args);
     // The first line is "PORT <n>" once it listens.
     const QDeadlineTimer deadline(15000);
@@ -40,7 +36,7 @@ FtpServer::~FtpServer() {
     }
 }
 
-QStringList FtpServer::commands() {
+QStringList FtpServer::verbs() {
     // The server prints a command before it answers it, so everything a finished client call
     // sent is already in the pipe: the wait only ends the loop.
     while (process_.state() == QProcess::Running && process_.waitForReadyRead(50))
@@ -48,23 +44,9 @@ QStringList FtpServer::commands() {
     buffer_ += process_.readAllStandardOutput();
     for (qsizetype nl; (nl = buffer_.indexOf('\n')) >= 0; buffer_.remove(0, nl + 1)) {
         if (buffer_.startsWith("CMD "))
-            commands_ << QString::fromUtf8(buffer_.mid(4, nl - 4)).trimmed();
+            verbs_ << QString::fromUtf8(buffer_.mid(4, nl - 4)).section(u' ', 0, 0);
     }
-    return commands_;
-}
-
-QStringList FtpServer::verbs() {
-    QStringList out;
-    for (const QString &c : commands())
-        out << c.section(u' ', 0, 0);
-    return out;
-}
-
-QString FtpServer::scriptPath() {
-    const QString p = QDir(qEnvironmentVariable("ZENTROW_SOURCE_DIR")).filePath(u"tests/support/ftpserver.py"_s);
-    return qEnvironmentVariableIsEmpty("ZENTROW_SOURCE_DIR") || !QFile::exists(p)
-               ? QStringLiteral(ZENTROW_TEST_SUPPORT_DIR "/ftpserver.py")
-               : p;
+    return verbs_;
 }
 
 quint16 unusedLocalPort() {

@@ -1,6 +1,6 @@
-"""Local FTP server for the tests (pyftpdlib): USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC]
-[--break-after N] [--read-only]. Prints "PORT <n>" once it listens on 127.0.0.1, then "CMD <verb> <argument>" for every
-command before it answers it (the password masked). Exits when its standard input closes."""
+"""Local FTP server for the tests (pyftpdlib): USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC].
+Prints "PORT <n>" once it listens on 127.0.0.1, then "CMD <verb> <argument>" for every command
+before it answers it (the password masked). Exits when its standard input closes."""
 
 import argparse
 import logging
@@ -10,7 +10,7 @@ import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 parser = argparse.ArgumentParser()
@@ -18,8 +18,6 @@ for name in ("user", "password", "root"):
     parser.add_argument(name)
 parser.add_argument("--login-dir", default="/")  # as the client sees it; "/" is ROOT
 parser.add_argument("--encoding", default="utf8")  # how command lines (paths) are decoded
-parser.add_argument("--break-after", type=int, default=None)  # break every data transfer with a 426
-parser.add_argument("--read-only", action="store_true")  # list and download, never store
 args = parser.parse_args()
 sys.stdout.reconfigure(encoding="utf-8", errors="backslashreplace")
 logging.basicConfig(level=logging.CRITICAL)
@@ -31,31 +29,8 @@ class LoginDirFS(AbstractedFS):
         self._cwd = args.login_dir
 
 
-class BreakingDTP(DTPHandler):
-    def _break(self):
-        self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
-        self.close()
-
-    def handle_read(self):
-        super().handle_read()
-        if args.break_after is not None and not self._closed and self.tot_bytes_received >= args.break_after:
-            self._break()
-
-    handle_read_event = handle_read  # the base class binds its own handle_read here
-
-    def send(self, data):
-        if args.break_after is None:
-            return super().send(data)
-        room = args.break_after - self.tot_bytes_sent
-        if room <= 0:
-            self._break()
-            return 0
-        return super().send(data[:room])
-
-
 class Handler(FTPHandler):
     abstracted_fs = LoginDirFS
-    dtp_handler = BreakingDTP
     auth_failed_timeout = 0
     use_sendfile = False
 
@@ -68,7 +43,7 @@ class Handler(FTPHandler):
 
 
 Handler.authorizer = DummyAuthorizer()
-Handler.authorizer.add_user(args.user, args.password, args.root, perm="elr" if args.read_only else "elradfmwMT")
+Handler.authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
 server = FTPServer(("127.0.0.1", 0), Handler)
 
 

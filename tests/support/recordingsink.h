@@ -2,15 +2,13 @@
 
 #include "controller/messagebox.h"
 
-#include <QList>
-#include <QString>
+#include <QStringList>
 
 #include <functional>
 
 // Answers every message box at once and keeps what it showed.
 struct Box {
-    QString text;
-    QString title;
+    QString text, title;
     int style;
 };
 

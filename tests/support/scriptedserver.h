@@ -1,88 +1,61 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayView>
 
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
 
-// A TCP peer on 127.0.0.1 that follows a script, for the faults no real server makes on
-// request. It runs on a thread of its own, because the code under test blocks the caller's
-// thread. Every wait also ends when the server stops, so the destructor never hangs.
+// A TCP peer on 127.0.0.1 that plays a script, for peers that cannot be installed and for faults
+// no real server makes on request. The script runs on a thread of its own, once per connection in
+// turn, so the code under test may block its thread or run its event loop meanwhile. Every wait
+// ends after kWaitMs or when the server stops, so the destructor never hangs.
 class ScriptedServer {
 public:
-    // One accepted connection, as the script sees it.
+    static constexpr int kWaitMs = 60000; // any client under test gives up first
+
     class Socket {
     public:
         Socket(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
-        ~Socket();
+        ~Socket() { close(); }
         Socket(const Socket &) = delete;
         Socket &operator=(const Socket &) = delete;
 
         bool send(QByteArrayView bytes);
-        // A line without its CR LF; nothing once the peer closed, the server stops or `ms` passed.
-        std::optional<QByteArray> readLine(int ms = kWaitMs);
-        // Up to `max` bytes, what has arrived; empty once the peer closed.
-        QByteArray readSome(qsizetype max, int ms = kWaitMs);
-        // Everything up to the peer's close.
-        QByteArray readUntilClosed(int ms = kWaitMs);
-        // Says nothing until the peer gives up (or the server stops).
-        void waitForClose();
+        // A line without its CR LF; nothing once the peer closed.
+        std::optional<QByteArray> readLine();
+        // `n` bytes, fewer when the peer closed first; readAll() waits for the close.
+        QByteArray read(qsizetype n);
+        QByteArray readAll() { return read(std::numeric_limits<qsizetype>::max()); }
         void close();
-        // Closes with a TCP reset instead of an orderly close.
-        void reset();
 
     private:
-        // False when the socket has nothing to read after `ms` or the server stops.
-        bool waitReadable(int ms);
+        bool receive(); // adds what arrives to buffer_; false once the peer closed
 
         int fd_;
         int stopFd_;
         QByteArray buffer_;
     };
-
-    // A socket listening for one more connection (an FTP data connection), on a free port.
-    class Listener {
-    public:
-        explicit Listener(int stopFd);
-        ~Listener();
-        Listener(const Listener &) = delete;
-        Listener &operator=(const Listener &) = delete;
-        quint16 port() const { return port_; }
-        std::unique_ptr<Socket> accept(int ms = kWaitMs);
-
-    private:
-        quint16 port_ = 0; // before fd_: the socket's creation sets it
-        int fd_ = -1;
-        int stopFd_;
-    };
-
-    // Runs once for every accepted connection, one connection after the other.
-    using Script = std::function<void(ScriptedServer &server, Socket &control)>;
+    using Script = std::function<void(ScriptedServer &server, Socket &connection)>;
 
     explicit ScriptedServer(Script script);
     ~ScriptedServer();
-    ScriptedServer(const ScriptedServer &) = delete;
-    ScriptedServer &operator=(const ScriptedServer &) = delete;
 
     bool isRunning() const { return port_ != 0; }
     quint16 port() const { return port_; }
-    int connections() const { return connections_.load(); }
-    std::unique_ptr<Listener> listen() { return std::make_unique<Listener>(stopPipe_[0]); }
-
-    // Long enough for any client under test to have given up first.
-    static constexpr int kWaitMs = 60000;
+    // Counted before the script runs: inside it, the number of this connection.
+    int connections() const { return connections_; }
+    // For a script: the next connection to the same port (an FTP data connection), outside the count.
+    std::unique_ptr<Socket> accept(int ms = kWaitMs);
 
 private:
-    void run();
-
     Script script_;
-    int listenFd_ = -1;
-    int stopPipe_[2] = {-1, -1};
+    int listen_ = -1;
+    int stop_[2] = {-1, -1};
     quint16 port_ = 0;
-    std::atomic<int> connections_{0};
+    std::atomic<int> connections_ = 0;
     std::thread thread_;
 };
