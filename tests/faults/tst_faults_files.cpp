@@ -22,9 +22,9 @@ using namespace testsupport;
 
 namespace {
 
-QByteArray randomBytes(qsizetype words, quint32 seed) {
+QByteArray randomBytes(qsizetype words, quint32 start) {
     QList<quint32> out(words);
-    QRandomGenerator(seed).fillRange(out.data(), out.size());
+    QRandomGenerator(start).fillRange(out.data(), out.size());
     return QByteArray(reinterpret_cast<const char *>(out.constData()), words * 4);
 }
 

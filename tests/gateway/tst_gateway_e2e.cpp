@@ -49,9 +49,9 @@ private slots:
         QVERIFY(copyScript(u"nomrel.cgi"_s, site.path()));
         QVERIFY(copyScript(u"Porvane.cgi"_s, site.path()));
         {
-            QFile seed(site.filePath(u"ipdata.txt"_s));
-            QVERIFY(seed.open(QIODevice::WriteOnly));
-            seed.write(codepage::toAnsi(u"on,192.0.2.1,準備中です\r\n"_s));
+            QFile first(site.filePath(u"ipdata.txt"_s));
+            QVERIFY(first.open(QIODevice::WriteOnly));
+            first.write(codepage::toAnsi(u"on,192.0.2.1,準備中です\r\n"_s));
         }
         testsupport::EchoCgiServer web(site.path());
         QVERIFY2(web.serve(), qPrintable(web.errorText()));
