@@ -75,16 +75,21 @@ void frmControl::buildControls(QWidget *client) {
         w->setObjectName(name);
         w->setGeometry(twips::rect(l, t, wd, h, dpi));
     };
+    // Captions keep their place but grow to their text where this font is wider than the design's.
+    auto placeCaption = [dpi](QWidget *w, const QString &name, double l, double t, double wd, double h) {
+        w->setObjectName(name);
+        twips::placeCaption(w, l, t, wd, h, dpi);
+    };
 
     frmHome = new QGroupBox(u"IpCheck"_s, client);
     place(frmHome, u"frmHome"_s, 180, 240, 2115, 1635);
     lblWan = new QLabel(u"WAN"_s, frmHome);
-    place(lblWan, u"lblWan"_s, 855, 240, 375, 180);
+    placeCaption(lblWan, u"lblWan"_s, 855, 240, 375, 180);
     lblWanIp = new QLabel(kNoAddress, frmHome);
     place(lblWanIp, u"lblWanIp"_s, 180, 480, 1725, 240);
     lblWanIp->setToolTip(u"WAN IP"_s);
     lblTmr = new QLabel(u"ﾀｲﾏｰ"_s, frmHome);
-    place(lblTmr, u"lblTmr"_s, 180, 1020, 420, 180);
+    placeCaption(lblTmr, u"lblTmr"_s, 180, 1020, 420, 180);
     cboTimer = new QComboBox(frmHome);
     place(cboTimer, u"cboTimer"_s, 690, 960, 1215, 300);
     cboTimer->setEditable(false);
@@ -93,7 +98,7 @@ void frmControl::buildControls(QWidget *client) {
     fraPvn = new QGroupBox(u"IpData 操作"_s, client);
     place(fraPvn, u"fraPvn"_s, 2940, 240, 3975, 1635);
     lblPvn = new QLabel(u"Porvane IPｱﾄﾞﾚｽ"_s, fraPvn);
-    place(lblPvn, u"lblPvn"_s, 517, 240, 1170, 180);
+    placeCaption(lblPvn, u"lblPvn"_s, 517, 240, 1170, 180);
     lblPvnIp = new QLabel(kNoAddress, fraPvn);
     place(lblPvnIp, u"lblPvnIp"_s, 240, 480, 1725, 240);
     lblPvnIp->setToolTip(u"公開 IP"_s);
@@ -101,7 +106,7 @@ void frmControl::buildControls(QWidget *client) {
     place(cmdManual, u"cmdManual"_s, 2520, 420, 975, 435);
     cmdManual->setEnabled(false);
     lblPvnMsg = new QLabel(u"閉鎖時ﾒｯｾｰｼﾞ"_s, fraPvn);
-    place(lblPvnMsg, u"lblPvnMsg"_s, 540, 840, 1110, 180);
+    placeCaption(lblPvnMsg, u"lblPvnMsg"_s, 540, 840, 1110, 180);
     txtPvnMsg = new QLineEdit(fraPvn);
     place(txtPvnMsg, u"txtPvnMsg"_s, 240, 1140, 3495, 270);
     txtPvnMsg->setToolTip(u"閉鎖ﾒｯｾｰｼﾞ"_s);
@@ -109,10 +114,6 @@ void frmControl::buildControls(QWidget *client) {
     imgStat = new ClickableLabel(client);
     place(imgStat, u"imgStat"_s, 2400, 840, 435, 435);
     imgStat->setAlignment(Qt::AlignCenter);
-
-    // Captions keep their place but grow to their text where this font is wider than the design's.
-    for (QLabel *caption : {lblWan, lblTmr, lblPvn, lblPvnMsg})
-        caption->resize(qMax(caption->width(), caption->sizeHint().width()), caption->height());
 
     cboTimer->setFocusPolicy(Qt::StrongFocus);
     txtPvnMsg->setFocusPolicy(Qt::StrongFocus);

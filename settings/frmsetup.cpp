@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -84,12 +83,7 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     // A caption the font needs more room for than the design gave it widens its control to the right
     // and grows its height around the design's middle.
     auto placeCaptioned = [dpi](QWidget *w, double left, double top, double width, double height) {
-        QRect r = twips::rect(left, top, width, height, dpi);
-        const QSize hint = w->sizeHint();
-        if (const int extra = hint.height() - r.height(); extra > 0)
-            r.adjust(0, -extra / 2, 0, extra - extra / 2);
-        r.setWidth(std::max(r.width(), hint.width()));
-        w->setGeometry(r);
+        twips::placeCaption(w, left, top, width, height, dpi);
     };
     auto textBox = [this](QWidget *container) {
         auto *t = new TextBox(container);

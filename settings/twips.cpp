@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace twips {
@@ -19,6 +20,15 @@ float fromPixels(int pixels, double dpi) { return static_cast<float>(pixels * kP
 
 QRect rect(double left, double top, double width, double height, double dpi) {
     return {toPixels(left, dpi), toPixels(top, dpi), toPixels(width, dpi), toPixels(height, dpi)};
+}
+
+void placeCaption(QWidget *w, double left, double top, double width, double height, double dpi) {
+    QRect r = rect(left, top, width, height, dpi);
+    const QSize hint = w->sizeHint();
+    if (const int extra = hint.height() - r.height(); extra > 0)
+        r.adjust(0, -extra / 2, 0, extra - extra / 2);
+    r.setWidth(std::max(r.width(), hint.width()));
+    w->setGeometry(r);
 }
 
 float outerWidth(const QWidget *w) { return fromPixels(w->frameGeometry().width(), logicalDpi(w)); }
