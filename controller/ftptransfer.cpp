@@ -1,5 +1,6 @@
 #include "controller/ftptransfer.h"
 
+#include "controller/curlglobal.h"
 #include "controller/messagebox.h"
 #include "settings/codepage.h"
 
@@ -18,12 +19,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-// Once per process; never undone, the library lives as long as the program.
-CURLcode globalInit() {
-    static const CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
-    return rc;
-}
 
 struct EasyCleanup {
     void operator()(CURL *h) const { curl_easy_cleanup(h); }
@@ -261,7 +256,7 @@ int upload(CURL *h, const QByteArray &url, const QString &local) {
 
 Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, const QString &user,
                 const QString &password, const QString &remote, const QString &local) {
-    if (globalInit() != CURLE_OK)
+    if (curlGlobalInit() != CURLE_OK)
         return {Outcome::Runtime, ftpcode::FailedInit};
     Easy h(curl_easy_init());
     if (!h)

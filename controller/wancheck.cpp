@@ -1,5 +1,7 @@
 #include "controller/wancheck.h"
 
+#include "controller/curlglobal.h"
+
 #include "settings/codepage.h"
 
 #include <QHostAddress>
@@ -7,7 +9,6 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -121,11 +122,6 @@ QByteArray ehloLine(const QString &hostName, const QString &localAddress) {
 
 namespace {
 
-void curlGlobalInitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct Sink {
     QByteArray body;
     qint64 maxBytes;
@@ -144,7 +140,7 @@ size_t collect(char *data, size_t size, size_t count, void *user) {
 
 CurlHttpFetcher::CurlHttpFetcher() : CurlHttpFetcher(Limits{}) {}
 
-CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) { curlGlobalInitOnce(); }
+CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) { curlGlobalInit(); }
 
 std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
     const QUrl parsed(url.trimmed());
