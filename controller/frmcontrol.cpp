@@ -1,14 +1,10 @@
 #include "controller/frmcontrol.h"
 
-#include "controller/waitcursor.h"
-
-#include "settings/codepage.h"
 #include "settings/twips.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QHostInfo>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
@@ -50,24 +46,23 @@ frmControl::frmControl(SettingsStore &store, QWidget *parent) : MdiChild(parent)
     tmrChk->setObjectName(u"tmrChk"_s);
     connect(tmrChk, &QTimer::timeout, this, &frmControl::tmrChk_Timer);
 
-    Ws = new QTcpSocket(this);
-    Ws->setObjectName(u"Ws"_s);
-    connect(Ws, &QTcpSocket::readyRead, this, &frmControl::Ws_DataArrival);
-    // A failed connection or a server that hangs up ends the exchange quietly.
-    connect(Ws, &QTcpSocket::errorOccurred, this, [this] { endSmtp(); });
-    connect(Ws, &QTcpSocket::disconnected, this, [this] { endSmtp(); });
-
-    smtpTimeout_ = new QTimer(this);
-    smtpTimeout_->setSingleShot(true);
-    smtpTimeout_->setInterval(kSmtpReplyTimeoutMs);
-    connect(smtpTimeout_, &QTimer::timeout, this, [this] { endSmtp(); });
+    session_ = new CheckSession(store, this);
+    Ws = session_->smtp().Ws;
+    session_->setBlockingHook([](bool on) {
+        // A blocking network call shows a wait cursor for as long as it runs.
+        if (on)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    });
+    connect(session_, &CheckSession::wanIpDetected, lblWanIp, &QLabel::setText);
+    connect(session_, &CheckSession::ipDataRead, this, &frmControl::showIpData);
+    connect(session_, &CheckSession::manualUploadDue, cmdManual, [this] { cmdManual->setEnabled(true); });
+    boxSink_ = std::make_unique<BoxSink>(this);
+    session_->setMessageSink(boxSink_.get());
 }
 
-frmControl::~frmControl() {
-    // The socket's last signals, raised as it is deleted with the children, must not reach a
-    // window that is half taken apart.
-    Ws->disconnect(this);
-}
+frmControl::~frmControl() = default;
 
 void frmControl::buildControls(QWidget *client) {
     const double dpi = twips::logicalDpi(this);
@@ -128,7 +123,11 @@ void frmControl::buildControls(QWidget *client) {
     txtPvnMsg->installEventFilter(this);
 }
 
-void frmControl::setSmtpReplyTimeout(int ms) { smtpTimeout_->setInterval(ms); }
+void frmControl::BoxSink::show(const QString &text, const QString &title, int style) {
+    // An open box counts as a running check: ticks meanwhile start none.
+    const BusyGuard busy(w_);
+    w_->messageSink().show(text, title, style);
+}
 
 MessageSink &frmControl::messageSink() {
     if (sink_)
@@ -209,95 +208,7 @@ void frmControl::runCheck() {
 }
 
 void frmControl::CheckWanIp() {
-    const SettingsRecord &rec = store_.record();
-    if (rec.intIpChk == 1)
-        startSmtp(rec.strIpAdd);
-    else
-        fetchCgi(rec.strIpAdd);
-}
-
-void frmControl::fetchCgi(const QString &url) {
-    wancheck::HttpFetcher *fetcher = fetcher_;
-    if (!fetcher) {
-        if (!defaultFetcher_)
-            defaultFetcher_ = std::make_unique<wancheck::CurlHttpFetcher>();
-        fetcher = defaultFetcher_.get();
-    }
-    std::optional<QByteArray> body;
-    {
-        const WaitCursor wait;
-        body = fetcher->fetch(url);
-    }
-    if (!body)
-        return;
-    const std::optional<QString> address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body));
-    if (!address)
-        return;
-    lblWanIp->setText(*address);
-    store_.record().strWanIp = *address;
-}
-
-void frmControl::startSmtp(const QString &strIpAdd) {
-    // One exchange at a time: an open one is dropped and the new one connects afresh.
-    smtpTimeout_->stop();
-    Ws->abort();
-    const wancheck::SmtpTarget target = wancheck::parseSmtpTarget(strIpAdd, smtpPort_);
-    if (target.host.isEmpty())
-        return;
-    smtpTimeout_->start();
-    Ws->connectToHost(target.host, target.port);
-}
-
-void frmControl::endSmtp() {
-    smtpTimeout_->stop();
-    if (Ws->state() != QAbstractSocket::UnconnectedState)
-        Ws->abort();
-}
-
-void frmControl::smtpSend(const QByteArray &bytes) {
-    if (Ws->state() == QAbstractSocket::ConnectedState)
-        Ws->write(bytes);
-}
-
-QString frmControl::localHostName() const {
-    return localHostName_ ? *localHostName_ : QHostInfo::localHostName();
-}
-
-void frmControl::Ws_DataArrival() {
-    if (Ws->bytesAvailable() <= 0)
-        return;
-    const BusyGuard busy(this);
-    const QString reply = codepage::fromAnsi(Ws->readAll());
-    // Every reply gives the server a fresh period to answer the next line.
-    smtpTimeout_->start();
-    const wancheck::SmtpDecision decision = wancheck::judgeSmtpReply(reply);
-    switch (decision.action) {
-    case wancheck::SmtpAction::SendEhlo:
-        smtpSend(wancheck::ehloLine(localHostName(), Ws->localAddress().toString()));
-        break;
-    case wancheck::SmtpAction::TakeAddress:
-        store_.record().strWanIp = decision.address;
-        lblWanIp->setText(decision.address);
-        smtpSend(wancheck::kQuit);
-        break;
-    case wancheck::SmtpAction::NoAddress: {
-        const QPointer<frmControl> self(this);
-        messageSink().show(u"SMTPがIPを返していません。\r\nnomrel.cgiの使用をお勧めします。"_s, u"WAN IP 情報"_s,
-                           MessageSink::Information);
-        if (!self)
-            return;
-        smtpSend(wancheck::kQuit);
-        break;
-    }
-    case wancheck::SmtpAction::Close:
-        // Whatever is still queued (a QUIT after a box) goes out before the connection ends.
-        smtpTimeout_->stop();
-        Ws->disconnectFromHost();
-        break;
-    }
-    // Data that came while a box was open raises no event of its own.
-    if (Ws->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &frmControl::Ws_DataArrival, Qt::QueuedConnection);
+    session_->CheckWanIp();
 }
 
 void frmControl::SaveControllerState() {
@@ -312,5 +223,5 @@ void frmControl::saveState() {
     SaveControllerState();
     // The window is going: no further tick and no further reply may act on it.
     tmrChk->stop();
-    endSmtp();
+    session_->smtp().stop();
 }

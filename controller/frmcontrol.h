@@ -1,14 +1,13 @@
 #pragma once
 
-#include "controller/ftptransfer.h"
+#include "controller/checksession.h"
 #include "controller/messagebox.h"
-#include "controller/wancheck.h"
+#include "controller/smtpexchange.h"
 #include "settings/mdichild.h"
 #include "settings/settingsstore.h"
 
 #include <QLabel>
 #include <QPointer>
-#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -32,31 +31,33 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
-// The controller window: the check schedule, address detection and publication.
+// The controller window: the check schedule and what the checks and the user's actions show.
+// The checks themselves run in its CheckSession.
 class frmControl : public MdiChild {
     Q_OBJECT
 public:
     static constexpr int kTickMs = 60000;
-    static constexpr quint16 kSmtpPort = 25;
-    static constexpr int kSmtpReplyTimeoutMs = 30000;
-    static inline const QString kNoAddress = QStringLiteral("000.000.000.000");
+    static constexpr quint16 kSmtpPort = SmtpExchange::kPort;
+    static constexpr int kSmtpReplyTimeoutMs = SmtpExchange::kReplyTimeoutMs;
+    static inline const QString kNoAddress = SettingsRecord::kNoAddress;
 
     explicit frmControl(SettingsStore &store, QWidget *parent = nullptr);
     ~frmControl() override;
 
     // Seams, set before Form_Load. Sinks and fetchers are not owned; nullptr restores the real one.
     void setMessageSink(MessageSink *sink) { sink_ = sink; }
-    void setHttpFetcher(wancheck::HttpFetcher *fetcher) { fetcher_ = fetcher; }
-    void setSmtpPort(quint16 port) { smtpPort_ = port; }
+    void setHttpFetcher(wancheck::HttpFetcher *fetcher) { session_->setHttpFetcher(fetcher); }
+    void setSmtpPort(quint16 port) { session_->smtp().setDefaultPort(port); }
     void setTickInterval(int ms) { tickMs_ = ms; }
-    void setSmtpReplyTimeout(int ms);
+    void setSmtpReplyTimeout(int ms) { session_->smtp().setReplyTimeout(ms); }
     // Replaces the local host name sent with EHLO (an empty name sends the address literal).
-    void setLocalHostName(std::optional<QString> name) { localHostName_ = std::move(name); }
-    void setFtpClient(FtpClient *client) { ftp_ = client; }
+    void setLocalHostName(std::optional<QString> name) { session_->smtp().setLocalHostName(std::move(name)); }
+    void setFtpClient(FtpClient *client) { session_->setFtpClient(client); }
 
     // The boxes of this window and of what runs in it go through here.
     MessageSink &messageSink();
     SettingsStore &store() { return store_; }
+    CheckSession &session() { return *session_; }
 
     // Opening: schedule items and selection, caption, then the opening check.
     void Form_Load() override;
@@ -67,12 +68,6 @@ public:
     virtual void DownloadIpData();
     void ReadIpData();
     virtual void PublishIfChanged();
-
-    // One file each way; failures are shown by the transfer itself.
-    bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
-                const QString &strRemoteFile, const QString &strLocalFile);
-    bool FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
-                const QString &strRemoteFile, const QString &strLocalFile);
 
     void SaveControllerState();
 
@@ -92,24 +87,14 @@ public:
     QLineEdit *txtPvnMsg = nullptr;
     ClickableLabel *imgStat = nullptr;
     QTimer *tmrChk = nullptr;
-    QTcpSocket *Ws = nullptr;
+    QTcpSocket *Ws = nullptr; // the mail server exchange's socket
 
     // Ticks counted towards the next check of a 10-, 30- or 60-minute schedule.
     qint16 intMinuteCount = 0;
 
-    // The fields of the data file as last read: state, address, closed message, then carried ones.
-    QStringList varIpData{QString(), QString(), QString()};
-    // Transfer parameters, filled by DownloadIpData and used by every upload after it.
-    QString strXferSvr;
-    QString strXferUser;
-    QString strXferPass;
-    QString strXferRemote;
-    QString strXferLocal;
-
 public slots:
     void cboTimer_Click();
     void tmrChk_Timer();
-    void Ws_DataArrival();
     void imgStat_Click();
     void txtPvnMsg_LostFocus();
     void cmdManual_Click();
@@ -134,31 +119,28 @@ private:
         QPointer<frmControl> w_;
     };
 
-    // Write, upload, then read back what was written. True when the server took the file.
-    bool publishSequence();
-    void showState(bool open);
-    FtpClient &ftp();
+    // What the session shows goes through the window's sink, the window marked busy meanwhile.
+    class BoxSink final : public MessageSink {
+    public:
+        explicit BoxSink(frmControl *w) : w_(w) {}
+        void show(const QString &text, const QString &title, int style) override;
+
+    private:
+        frmControl *w_;
+    };
 
     void buildControls(QWidget *client);
     void runCheck();
-    void fetchCgi(const QString &url);
-    void startSmtp(const QString &strIpAdd);
-    void endSmtp();
-    void smtpSend(const QByteArray &bytes);
-    QString localHostName() const;
+    void showIpData();
+    void showState(bool open);
 
     SettingsStore &store_;
+    CheckSession *session_ = nullptr;
     MessageSink *sink_ = nullptr;
     std::unique_ptr<MessageSink> defaultSink_;
-    wancheck::HttpFetcher *fetcher_ = nullptr;
-    std::unique_ptr<wancheck::HttpFetcher> defaultFetcher_;
-    quint16 smtpPort_ = kSmtpPort;
+    std::unique_ptr<BoxSink> boxSink_;
     int tickMs_ = kTickMs;
-    std::optional<QString> localHostName_;
-    QTimer *smtpTimeout_ = nullptr;
     int busy_ = 0;
-    FtpClient *ftp_ = nullptr;
-    std::unique_ptr<FtpClient> defaultFtp_;
     bool inLostFocus_ = false;
     // The image list: drawn once per window, not at every check.
     QPixmap imgLstClosed_;

@@ -21,3 +21,9 @@ public:
 private:
     QWidget *parent_;
 };
+
+// Without a display: "title: text" on standard error, one line per line of the text.
+class StreamMessageSink final : public MessageSink {
+public:
+    void show(const QString &text, const QString &title, int style) override;
+};

@@ -20,6 +20,11 @@ struct SettingsRecord {
     qint16 intIpChk = 0;   // 1 SMTP, anything else the CGI
 
     bool operator==(const SettingsRecord &) const = default;
+
+    // What the address labels show before any detection.
+    static inline const QString kNoAddress = QStringLiteral("000.000.000.000");
+    // True for an address a detection gave, false for nothing or the placeholder.
+    static bool isDetected(const QString &address) { return !address.isEmpty() && address != kNoAddress; }
 };
 
 // Keeps the record in zent.ini in the program folder (module mdlZentTemp).
