@@ -49,7 +49,8 @@ QString convBase64(const QString &in, qint16 mode) {
 // The file holds the FTP password: on Windows hidden alone, elsewhere readable by its owner only.
 void protectFile(const QString &path) {
 #ifdef Q_OS_WIN
-    SetFileAttributesW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
+                       FILE_ATTRIBUTE_HIDDEN);
 #else
     if (QFileInfo::exists(path))
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -60,9 +61,13 @@ void protectFile(const QString &path) {
 
 SettingsStore::SettingsStore(QString programFolder) : folder_(std::move(programFolder)) {}
 
-QString SettingsStore::iniPath() const { return folder_ + u"/zent.ini"_s; }
+QString SettingsStore::iniPath() const {
+    return folder_ + u"/zent.ini"_s;
+}
 
-QString SettingsStore::ipDataPath() const { return folder_ + u"/ipdata.txt"_s; }
+QString SettingsStore::ipDataPath() const {
+    return folder_ + u"/ipdata.txt"_s;
+}
 
 void SettingsStore::LoadConData() {
     IniShuttle sh = openSection(*this, u"ConData"_s);
@@ -86,7 +91,7 @@ void SettingsStore::LoadSetData() {
 
 void SettingsStore::SaveConData() {
     IniShuttle sh = openSection(*this, u"ConData"_s);
-    writeKey(sh, u"WanIp"_s, rec_.strWanIp);
+    writeKey(sh, u"WanIp"_s, rec_.wanIpToSave());
     writeKey(sh, u"PvnSt"_s, rec_.strPvnSt);
     writeKey(sh, u"PvnIp"_s, rec_.strPvnIp);
     writeKey(sh, u"PvnMsg"_s, rec_.strPvnMsg);

@@ -25,6 +25,11 @@ struct SettingsRecord {
     static inline const QString kNoAddress = QStringLiteral("000.000.000.000");
     // True for an address a detection gave, false for nothing or the placeholder.
     static bool isDetected(const QString &address) { return !address.isEmpty() && address != kNoAddress; }
+    // What WanIp stores: the current address, unless it was detected and never published; then
+    // the last published one, so that the next run publishes it.
+    QString wanIpToSave() const {
+        return isDetected(strWanIp) && strWanIp != strLastWanIp ? strLastWanIp : strWanIp;
+    }
 };
 
 // Keeps the record in zent.ini in the program folder (module mdlZentTemp).
