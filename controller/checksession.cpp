@@ -72,7 +72,14 @@ void CheckSession::setWanIp(const QString &address) {
     emit wanIpDetected(address);
 }
 
+void CheckSession::cancel() {
+    cancelled_ = true;
+    smtp_->stop();
+}
+
 void CheckSession::CheckWanIp() {
+    if (cancelled_)
+        return;
     const SettingsRecord &rec = store_.record();
     if (rec.intIpChk == 1) {
         smtp_->setMessageSink(&messageSink());
@@ -115,6 +122,8 @@ void CheckSession::ReadIpData() {
 }
 
 void CheckSession::DownloadIpData() {
+    if (cancelled_)
+        return;
     const SettingsRecord &rec = store_.record();
     strXferSvr = rec.strFtpSv;
     strXferUser = rec.strFtpUser;
@@ -124,11 +133,13 @@ void CheckSession::DownloadIpData() {
     const QPointer<CheckSession> self(this);
     // Never replaces the working copy: only the first download of a run fetches the file.
     FTPGet();
-    if (self)
+    if (alive(self))
         ReadIpData();
 }
 
 bool CheckSession::publishSequence() {
+    if (cancelled_)
+        return false;
     const QPointer<CheckSession> self(this);
     bool uploaded = false;
     if (ipdata::write(strXferLocal, varIpData)) {
@@ -138,14 +149,15 @@ bool CheckSession::publishSequence() {
         messageSink().show(u"ipdata.txt を書き込めませんでした。アップロードしません。\r\n"_s + strXferLocal,
                            u"Zentrow"_s, MessageSink::Exclamation);
     }
-    if (self)
-        DownloadIpData();
+    if (!alive(self))
+        return false;
+    DownloadIpData();
     return uploaded;
 }
 
 void CheckSession::PublishIfChanged() {
     SettingsRecord &rec = store_.record();
-    if (rec.strWanIp == rec.strLastWanIp)
+    if (cancelled_ || rec.strWanIp == rec.strLastWanIp)
         return;
     // Nothing detected yet (an SMTP reply comes later): there is nothing to publish.
     if (!SettingsRecord::isDetected(rec.strWanIp))
@@ -154,14 +166,15 @@ void CheckSession::PublishIfChanged() {
         varIpData[1] = rec.strWanIp;
         const QString published = rec.strWanIp;
         // A failed upload leaves the address unpublished, so the next check tries again.
-        if (publishSequence())
+        const QPointer<CheckSession> self(this);
+        if (publishSequence() && self)
             rec.strLastWanIp = published;
         return;
     }
     const QPointer<CheckSession> self(this);
     messageSink().show(u"WAN IP が変更されています。\r\n手動で ipdata ファイルをアップロードして下さい。"_s,
                        u"WAN IP 変更"_s, MessageSink::Information);
-    if (self)
+    if (alive(self))
         emit manualUploadDue();
 }
 
@@ -172,7 +185,7 @@ bool CheckSession::publishState(bool open) {
 
 void CheckSession::messageEdited(const QString &text) {
     SettingsRecord &rec = store_.record();
-    if (text == rec.strPvnMsg)
+    if (cancelled_ || text == rec.strPvnMsg)
         return;
     varIpData[2] = text;
     if (rec.intChkAuto == 1) {
@@ -182,7 +195,7 @@ void CheckSession::messageEdited(const QString &text) {
     const QPointer<CheckSession> self(this);
     messageSink().show(u"リンク停止メッセージが変更されました。\r\n手動でアップロードして下さい。"_s,
                        u"メッセージ変更"_s, MessageSink::Information);
-    if (self)
+    if (alive(self))
         emit manualUploadDue();
 }
 

@@ -5,6 +5,7 @@
 #include "settings/settingsstore.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -41,6 +42,11 @@ public:
     // After every check: a changed address is published (automatic mode) or announced.
     void PublishIfChanged();
 
+    // The run or the window is ending: whatever waits in a box stops there, so that nothing is
+    // written or uploaded after the shut-down.
+    void cancel();
+    bool isCancelled() const { return cancelled_; }
+
     // The three user actions on the gateway. Each returns true when the server took the file.
     bool publishState(bool open);
     void messageEdited(const QString &text);
@@ -74,6 +80,8 @@ private:
     FtpClient &ftp();
     wancheck::HttpFetcher &fetcher();
     void setWanIp(const QString &address);
+    // True when the session still exists and has not been cancelled (a box may have ended it).
+    static bool alive(const QPointer<CheckSession> &self) { return self && !self->cancelled_; }
 
     SettingsStore &store_;
     SmtpExchange *smtp_ = nullptr;
@@ -84,4 +92,5 @@ private:
     wancheck::HttpFetcher *fetcher_ = nullptr;
     std::unique_ptr<wancheck::HttpFetcher> defaultFetcher_;
     std::function<void(bool)> blockingHook_;
+    bool cancelled_ = false;
 };

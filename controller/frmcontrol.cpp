@@ -1,5 +1,6 @@
 #include "controller/frmcontrol.h"
 
+#include "settings/frame.h"
 #include "settings/twips.h"
 
 #include <QApplication>
@@ -76,7 +77,7 @@ void frmControl::buildControls(QWidget *client) {
         twips::placeCaption(w, l, t, wd, h, dpi);
     };
 
-    frmHome = new QGroupBox(u"IpCheck"_s, client);
+    frmHome = new Frame(u"IpCheck"_s, client);
     place(frmHome, u"frmHome"_s, 180, 240, 2115, 1635);
     lblWan = new QLabel(u"WAN"_s, frmHome);
     placeCaption(lblWan, u"lblWan"_s, 855, 240, 375, 180);
@@ -90,7 +91,7 @@ void frmControl::buildControls(QWidget *client) {
     cboTimer->setEditable(false);
     cboTimer->setToolTip(u"ﾀｲﾏｰ設定"_s);
 
-    fraPvn = new QGroupBox(u"IpData 操作"_s, client);
+    fraPvn = new Frame(u"IpData 操作"_s, client);
     place(fraPvn, u"fraPvn"_s, 2940, 240, 3975, 1635);
     lblPvn = new QLabel(u"Porvane IPｱﾄﾞﾚｽ"_s, fraPvn);
     placeCaption(lblPvn, u"lblPvn"_s, 517, 240, 1170, 180);
@@ -120,7 +121,7 @@ void frmControl::buildControls(QWidget *client) {
     connect(cboTimer, &QComboBox::currentIndexChanged, this, &frmControl::cboTimer_Click);
     connect(imgStat, &ClickableLabel::clicked, this, &frmControl::imgStat_Click);
     connect(cmdManual, &QPushButton::clicked, this, &frmControl::cmdManual_Click);
-    txtPvnMsg->installEventFilter(this);
+    connect(qApp, &QApplication::focusChanged, this, &frmControl::focusMoved);
 }
 
 void frmControl::BoxSink::show(const QString &text, const QString &title, int style) {
@@ -178,9 +179,6 @@ void frmControl::cboTimer_Click() {
 }
 
 void frmControl::tmrChk_Timer() {
-    // A check still waiting in one of its boxes: this tick is dropped, so boxes never pile up.
-    if (isCheckRunning())
-        return;
     const int index = cboTimer->currentIndex();
     if (index == 1) {
         runCheck();
@@ -189,17 +187,20 @@ void frmControl::tmrChk_Timer() {
     const int t = threshold(index);
     if (t == 0)
         return;
-    if (intMinuteCount >= t) {
-        const QPointer<frmControl> self(this);
-        runCheck();
-        if (self)
-            intMinuteCount = 1;
-    } else {
+    // Every tick counts, also while an earlier check waits in one of its boxes.
+    if (intMinuteCount < t) {
         ++intMinuteCount;
+        return;
     }
+    intMinuteCount = 1;
+    runCheck();
 }
 
 void frmControl::runCheck() {
+    // A check that falls due while an earlier one still waits in a box is skipped, so boxes never
+    // pile up.
+    if (isCheckRunning())
+        return;
     const BusyGuard busy(this);
     const QPointer<frmControl> self(this);
     CheckWanIp();
@@ -221,7 +222,7 @@ void frmControl::SaveControllerState() {
 
 void frmControl::saveState() {
     SaveControllerState();
-    // The window is going: no further tick and no further reply may act on it.
+    // The window is going: no further tick, reply or step of a check waiting in a box may act.
     tmrChk->stop();
-    session_->smtp().stop();
+    session_->cancel();
 }

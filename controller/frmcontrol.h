@@ -101,7 +101,6 @@ public slots:
 
 protected:
     void saveState() override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Marks the window busy while a handler runs that may wait inside a message box.
@@ -133,6 +132,7 @@ private:
     void runCheck();
     void showIpData();
     void showState(bool open);
+    void focusMoved(QWidget *old, QWidget *now);
 
     SettingsStore &store_;
     CheckSession *session_ = nullptr;
@@ -142,6 +142,7 @@ private:
     int tickMs_ = kTickMs;
     int busy_ = 0;
     bool inLostFocus_ = false;
+    bool messageLeft_ = false; // the closed message lost the focus to something not a control
     // The image list: drawn once per window, not at every check.
     QPixmap imgLstClosed_;
     QPixmap imgLstOpen_;

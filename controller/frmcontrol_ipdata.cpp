@@ -4,8 +4,6 @@
 
 #include "controller/statuspictures.h"
 
-#include <QEvent>
-#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -44,13 +42,15 @@ void frmControl::PublishIfChanged() {
 void frmControl::imgStat_Click() {
     const BusyGuard busy(this);
     const bool open = session_->varIpData[0] != CheckSession::kOn;
-    // The picture changes at once; the tooltip follows when the file is read back.
+    // The picture changes at once, painted before the upload blocks; the tooltip follows when the
+    // file is read back.
     showState(open);
+    imgStat->repaint();
     session_->publishState(open);
 }
 
 void frmControl::txtPvnMsg_LostFocus() {
-    if (inLostFocus_)
+    if (inLostFocus_ || session_->isCancelled())
         return;
     const BusyGuard busy(this);
     inLostFocus_ = true;
@@ -67,12 +67,16 @@ void frmControl::cmdManual_Click() {
         cmdManual->setEnabled(false);
 }
 
-bool frmControl::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == txtPvnMsg && event->type() == QEvent::FocusOut) {
-        // Leaving the box, not the window: a box or another program taking the focus is no edit.
-        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            QMetaObject::invokeMethod(this, &frmControl::txtPvnMsg_LostFocus, Qt::QueuedConnection);
+void frmControl::focusMoved(QWidget *old, QWidget *now) {
+    // Only a move to another control of this window is an edit left behind. A press on the title
+    // bar or the close button, a box, another program or the window closing is none.
+    const bool toControl = now && now != txtPvnMsg && widget() && widget()->isAncestorOf(now);
+    if (now == txtPvnMsg) {
+        messageLeft_ = false;
+    } else if (old == txtPvnMsg && !toControl) {
+        messageLeft_ = true;
+    } else if (toControl && (old == txtPvnMsg || messageLeft_)) {
+        messageLeft_ = false;
+        QMetaObject::invokeMethod(this, &frmControl::txtPvnMsg_LostFocus, Qt::QueuedConnection);
     }
-    return MdiChild::eventFilter(watched, event);
 }

@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QStyleOptionTitleBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -54,7 +56,23 @@ struct Ticks {
 };
 
 // Outer sizes in twips come from whole pixels: allow one pixel each way.
-bool near(float a, float b) { return qAbs(a - b) <= 16; }
+bool near(float a, float b) {
+    return qAbs(a - b) <= 16;
+}
+
+// A click on a part of a child window's title bar, where the style draws it, the pointer
+// arriving there first as a person's does.
+void clickTitleBar(QMdiSubWindow *w, QStyle::SubControl part) {
+    QStyleOptionTitleBar opt;
+    opt.initFrom(w);
+    opt.titleBarFlags = w->windowFlags();
+    opt.subControls = QStyle::SC_All;
+    opt.rect = QRect(0, 0, w->width(), w->style()->pixelMetric(QStyle::PM_TitleBarHeight, &opt, w));
+    const QPoint at = w->style()->subControlRect(QStyle::CC_TitleBar, &opt, part, w).center();
+    QTest::mouseMove(w, at - QPoint(1, 1)); // a move onto the point itself may be taken for none
+    QTest::mouseMove(w, at);
+    QTest::mouseClick(w, Qt::LeftButton, {}, at);
+}
 
 } // namespace
 
@@ -62,7 +80,7 @@ class tst_frmcontrol : public QObject {
     Q_OBJECT
 private slots:
     // Opening selects intTimer and checks once; ticks follow the counting rule, a selection restarts
-    // the count without a check of its own, and a tick during a check is dropped.
+    // the count without a check of its own.
     void schedule_data() {
         QTest::addColumn<Ticks>("t");
         QTest::newRow("停止") << Ticks{0, 0, -2, 12, {}};
@@ -80,10 +98,6 @@ private slots:
         Env env;
         env.rec.intTimer = qint16(t.timer);
         auto w = env.make();
-        w->onFetch = [&w] { // a tick during every check; the bound only ends a runaway
-            if (w->log.size() < 20)
-                w->tmrChk_Timer();
-        };
         w->Form_Load();
         QCOMPARE(w->log, (QStringList{kCheck, u"DownloadIpData"_s, u"PublishIfChanged"_s}));
         QCOMPARE(w->cboTimer->currentIndex(), t.timer < 5 ? t.timer : -1);
@@ -113,19 +127,24 @@ private slots:
         QTest::addColumn<int>("boxes");
         const QString hello = u"S:220 mx ESMTP\r\n|C:EHLO pc01\r\n|"_s, quit = u"|C:QUIT\r\n"_s;
         const QString ip = u"192.0.2.7"_s, keep = u"keep"_s;
-        QTest::newRow("usual exchange") << hello + u"S:250-mx [192.0.2.7]\r\n250 HELP\r\n"_s + quit + u"|S:221 bye\r\n|CLOSED"_s << ip << 0;
-        QTest::newRow("multi-line 250") << hello + u"S:250-mx\r\n250-SIZE 1000\r\n250 HELP [192.0.2.7]\r\n"_s + quit << ip << 0;
+        QTest::newRow("usual exchange")
+            << hello + u"S:250-mx [192.0.2.7]\r\n250 HELP\r\n"_s + quit + u"|S:221 bye\r\n|CLOSED"_s << ip
+            << 0;
+        QTest::newRow("multi-line 250")
+            << hello + u"S:250-mx\r\n250-SIZE 1000\r\n250 HELP [192.0.2.7]\r\n"_s + quit << ip << 0;
         QTest::newRow("] before [") << hello + u"S:250 x] y [192.0.2.7] [192.0.2.8]\r\n"_s + quit << ip << 0;
         QTest::newRow("empty brackets") << hello + u"S:250 mx Hello []\r\n"_s + quit << QString() << 0;
         QTest::newRow("missing ]") << hello + u"S:250 mx Hello [192.0.2.7\r\n"_s + quit << keep << 1;
         QTest::newRow("comma") << hello + u"S:250 mx Hello [192.0.2.7,on]\r\n"_s + quit << keep << 1;
-        QTest::newRow("250 split in two") << hello + u"S:250-mx [192.0.2.7]\r\n"_s + quit + u"|S:250 HELP\r\n"_s + quit << ip << 1;
+        QTest::newRow("250 split in two")
+            << hello + u"S:250-mx [192.0.2.7]\r\n"_s + quit + u"|S:250 HELP\r\n"_s + quit << ip << 1;
         QTest::newRow("doubled 220") << hello + hello + u"S:250 [192.0.2.7]\r\n"_s + quit << ip << 0;
         QTest::newRow("421 greeting") << u"S:421 busy\r\n|CLOSED"_s << keep << 0;
         QTest::newRow("554 greeting") << u"S:554 no service\r\n|CLOSED"_s << keep << 0;
         QTest::newRow("server hangs up") << hello + u"HANGUP"_s << keep << 0;
         QTest::newRow("silence") << u"CLOSED"_s << keep << 0;
-        QTest::newRow("a new check drops the exchange") << hello + u"TICK|"_s + hello + u"S:250 [192.0.2.7]\r\n"_s + quit << ip << 0;
+        QTest::newRow("a new check drops the exchange")
+            << hello + u"TICK|"_s + hello + u"S:250 [192.0.2.7]\r\n"_s + quit << ip << 0;
     }
     void smtp() {
         QFETCH(QString, script);
@@ -164,7 +183,10 @@ private slots:
         // A server that never speaks is waited for a few seconds, not the full half minute.
         w->setSmtpReplyTimeout(script.contains(u"S:"_s) ? 30000 : 3000);
         qint64 unsentAtBox = -1;
-        env.sink.onShow = [&] { unsentAtBox = w->Ws->bytesToWrite(); w->tmrChk_Timer(); }; // the tick is dropped
+        env.sink.onShow = [&] {
+            unsentAtBox = w->Ws->bytesToWrite();
+            w->tmrChk_Timer();
+        }; // the tick is dropped
         w->Form_Load();
         for (qsizetype tick = steps.indexOf(u"TICK"_s); tick >= 0;
              tick = steps.indexOf(u"TICK"_s, tick + 1)) {
@@ -179,7 +201,8 @@ private slots:
         QCOMPARE(w->lblWanIp->text(), wanIp == u"keep"_s ? kPlaceholder : wanIp);
         QCOMPARE(env.sink.boxes.size(), boxes);
         for (const Box &b : std::as_const(env.sink.boxes)) {
-            QCOMPARE(b.title + b.text, u"WAN IP 情報SMTPがIPを返していません。\r\nnomrel.cgiの使用をお勧めします。"_s);
+            QCOMPARE(b.title + b.text,
+                     u"WAN IP 情報SMTPがIPを返していません。\r\nnomrel.cgiの使用をお勧めします。"_s);
             QCOMPARE(b.style, int(MessageSink::Information));
         }
         QCOMPARE(unsentAtBox, boxes ? 0 : -1); // QUIT follows the box
@@ -211,7 +234,8 @@ private slots:
         QPointer<frmControl> w = main.controlWindow();
         QVERIFY(w && w->isVisible() && !main.mnuSet->isEnabled());
         QCOMPARE(w->windowTitle(), chkAuto == 1 ? u"ｺﾝﾄﾛｰﾗ (Auto)"_s : u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
-        QTRY_VERIFY(near(main.Width(), twips::outerWidth(w) + 250) && near(main.Height(), twips::outerHeight(w) + 1000));
+        QTRY_VERIFY(near(main.Width(), twips::outerWidth(w) + 250) &&
+                    near(main.Height(), twips::outerHeight(w) + 1000));
         QTRY_VERIFY_WITH_TIMEOUT(w->tmrChk->remainingTime() < 59000, 10000);
         w->cboTimer->setCurrentIndex(3);
         QVERIFY(w->tmrChk->remainingTime() > 59000);
@@ -223,6 +247,67 @@ private slots:
         QCOMPARE(env.rec.strWanIp, detected ? u"203.0.113.9"_s : kPlaceholder);
         QCOMPARE(int(env.rec.intTimer), 3);
         QCOMPARE(env.rec.strPvnMsg, u"メンテナンス中"_s);
+    }
+
+    // A real timer: ticks that fall while the opening check waits in a box still count, and the
+    // check that falls due meanwhile is skipped, so the schedule keeps its pace.
+    void ticksCountDuringABox() {
+        Env env;
+        env.rec.intTimer = 2;
+        auto w = env.make();
+        w->setTickInterval(20);
+        int ticks = 0;
+        QList<int> checksAt;
+        connect(w->tmrChk, &QTimer::timeout, w.get(), [&] { ++ticks; });
+        w->onFetch = [&] {
+            if (checksAt.isEmpty() && ticks == 0)
+                QTRY_VERIFY(ticks >= 12); // the box of the opening check stays open meanwhile
+            else
+                checksAt << ticks + 1; // runs before this tick is counted above
+        };
+        w->Form_Load();
+        QTRY_VERIFY(ticks >= 25);
+        w->tmrChk->stop();
+        QCOMPARE(checksAt, QList<int>{20});
+    }
+
+    // Closing the window while the closed message has the focus and an edit: the close closes, no
+    // box comes, and the edit is kept. Only a real move of the focus to another control is an edit.
+    void closeWithTheMessageFocused_data() {
+        QTest::addColumn<int>("chkAuto");
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("manual, title bar, then close") << 0 << u"title"_s << QStringList();
+        QTest::newRow("automatic, no server, title bar, then close") << 1 << u"title"_s << QStringList();
+        QTest::newRow("manual, a click on the list") << 0 << u"list"_s << QStringList{u"メッセージ変更"_s};
+    }
+    void closeWithTheMessageFocused() {
+        QFETCH(int, chkAuto);
+        QFETCH(QString, way);
+        QFETCH(QStringList, boxes);
+        Env env;
+        env.rec.intChkAuto = qint16(chkAuto);
+        frmMain main(env.store);
+        main.setControlFactory([&env](SettingsStore &) { return env.make().release(); });
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        main.mnuCont->trigger();
+        QPointer<frmControl> w = main.controlWindow();
+        QTest::mouseClick(w->txtPvnMsg, Qt::LeftButton);
+        QTRY_VERIFY(w->txtPvnMsg->hasFocus());
+        QTest::keyClicks(w->txtPvnMsg, u"closed till 9"_s);
+        if (way == u"title"_s)
+            clickTitleBar(w, QStyle::SC_TitleBarLabel);
+        if (way == u"list"_s) {
+            QTest::mouseClick(w->cboTimer, Qt::LeftButton);
+            QTRY_COMPARE(env.sink.titles(), boxes);
+            QApplication::activePopupWidget()->close();
+        }
+        QTest::qWait(50);
+        clickTitleBar(w, QStyle::SC_TitleBarCloseButton);
+        QTRY_VERIFY(!w);
+        QCOMPARE(env.sink.titles(), boxes);
+        QCOMPARE(env.rec.strPvnMsg, u"closed till 9"_s);
     }
 };
 

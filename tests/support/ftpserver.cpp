@@ -8,7 +8,8 @@ using namespace Qt::Literals::StringLiterals;
 FtpServer::FtpServer(const QString &root, const Options &options) : options_(options) {
     QStringList args{QStringLiteral(ZENTROW_TEST_SUPPORT_DIR "/ftpserver.py"), options_.user,
                      options_.password, root};
-    args << u"--login-dir"_s << options_.loginDir << u"--encoding"_s << options_.encoding;
+    args << u"--login-dir"_s << options_.loginDir << u"--encoding"_s << options_.encoding << u"--perm"_s
+         << options_.perm;
     process_.start(u"/usr/bin/python3"_s, args);
     // The first line is "PORT <n>" once it listens.
     const QDeadlineTimer deadline(15000);

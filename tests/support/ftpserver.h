@@ -10,8 +10,9 @@ public:
     struct Options {
         QString user = QStringLiteral("zentrow");
         QString password = QStringLiteral("secret");
-        QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
-        QString encoding = QStringLiteral("utf8"); // how the server decodes paths
+        QString loginDir = QStringLiteral("/");      // where a log-in starts, as the client sees it
+        QString encoding = QStringLiteral("utf8");   // how the server decodes paths
+        QString perm = QStringLiteral("elradfmwMT"); // pyftpdlib's permission letters
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}

@@ -18,6 +18,7 @@ for name in ("user", "password", "root"):
     parser.add_argument(name)
 parser.add_argument("--login-dir", default="/")  # as the client sees it; "/" is ROOT
 parser.add_argument("--encoding", default="utf8")  # how command lines (paths) are decoded
+parser.add_argument("--perm", default="elradfmwMT")  # pyftpdlib's permission letters
 args = parser.parse_args()
 sys.stdout.reconfigure(encoding="utf-8", errors="backslashreplace")
 logging.basicConfig(level=logging.CRITICAL)
@@ -43,7 +44,7 @@ class Handler(FTPHandler):
 
 
 Handler.authorizer = DummyAuthorizer()
-Handler.authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+Handler.authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
 server = FTPServer(("127.0.0.1", 0), Handler)
 
 
