@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
+#include <utility>
 
 namespace {
 
@@ -42,6 +43,16 @@ QByteArray convert(const char *to, const char *from, const QByteArray &in, const
 } // namespace
 
 namespace codepage {
+
+bool isAvailable() {
+    for (const auto &[to, from] : {std::pair{"CP932", "UTF-32LE"}, std::pair{"UTF-8", "CP932"}}) {
+        iconv_t cd = iconv_open(to, from);
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return false;
+        iconv_close(cd);
+    }
+    return true;
+}
 
 QByteArray toAnsi(const QString &text) {
     if (text.isEmpty())

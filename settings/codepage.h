@@ -12,7 +12,13 @@ QByteArray toAnsi(const QString &text);
 // CP932 to Unicode. A byte sequence that is not CP932 becomes U+FFFD.
 QString fromAnsi(const QByteArray &bytes);
 
+// True when the C library can convert to and from CP932. Without it every conversion would give
+// empty text, so the program refuses to start.
+bool isAvailable();
+
 // True when the byte opens a double-byte character in CP932.
-constexpr bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+constexpr bool isLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 } // namespace codepage

@@ -1,5 +1,8 @@
 #include "settings/frmsetup.h"
 
+#include "settings/codepage.h"
+#include "settings/frame.h"
+#include "settings/mdlinitemp.h"
 #include "settings/twips.h"
 
 #include <QCheckBox>
@@ -10,7 +13,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-
+#include <QValidator>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -26,6 +29,23 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
+
+// Refuses input longer than `max` bytes in the profile's code page: the profile reads back at most
+// 255 bytes of a value, and what is saved must be what comes back.
+class AnsiByteLimit : public QValidator {
+public:
+    AnsiByteLimit(int max, QObject *parent) : QValidator(parent), max_(max) {}
+    State validate(QString &input, int &) const override {
+        return codepage::toAnsi(input).size() <= max_ ? Acceptable : Invalid;
+    }
+
+private:
+    int max_;
+};
+
+constexpr int kValueBytes = mdlIniTemp::kReadBufferSize - 1;
+// The password is stored as Base64: 4 characters for every 3 bytes.
+constexpr int kPasswordBytes = kValueBytes / 4 * 3;
 
 } // namespace
 
@@ -88,10 +108,11 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     auto textBox = [this](QWidget *container) {
         auto *t = new TextBox(container);
         connect(t, &TextBox::GotFocus, this, [t] { SelectAllText(t); });
+        t->setValidator(new AnsiByteLimit(kValueBytes, t));
         return t;
     };
 
-    frmFtp = new QGroupBox(u"FTP 設定"_s, client);
+    frmFtp = new Frame(u"FTP 設定"_s, client);
     place(frmFtp, 180, 120, 5235, 2115);
     lblFtpSv = new QLabel(u"FTP ｻｰﾊﾞ"_s, frmFtp);
     placeCaptioned(lblFtpSv, 165, 285, 780, 180);
@@ -110,7 +131,7 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     txtPath = textBox(frmFtp);
     place(txtPath, 300, 1680, 4635, 270);
 
-    Frame1 = new QGroupBox(u"IP ﾁｪｯｸ設定"_s, client);
+    Frame1 = new Frame(u"IP ﾁｪｯｸ設定"_s, client);
     place(Frame1, 180, 2460, 5235, 2115);
     chkAuto = new QCheckBox(u"Ipdata を自動的にアップする"_s, Frame1);
     placeCaptioned(chkAuto, 240, 360, 2535, 255);
@@ -132,6 +153,7 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     connect(cmdOk, &QPushButton::clicked, this, &frmSetup::cmdOk_Click);
 
     // The password never shows and never goes through an input method.
+    txtPass->setValidator(new AnsiByteLimit(kPasswordBytes, txtPass));
     auto *mask = new StarMaskStyle;
     mask->setParent(txtPass);
     txtPass->setStyle(mask);

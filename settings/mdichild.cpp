@@ -6,7 +6,18 @@
 
 MdiChild::MdiChild(QWidget *parent) : QMdiSubWindow(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // A fixed single border: no resizing by the frame or the system menu.
+    setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+}
+
+void MdiChild::showEvent(QShowEvent *event) {
+    QMdiSubWindow::showEvent(event);
+    if (sizeFixed_)
+        return;
+    // The size the window opens with is the only one it has.
+    sizeFixed_ = true;
+    setFixedSize(size());
 }
 
 QWidget *MdiChild::makeClientArea(double widthTwips, double heightTwips) {

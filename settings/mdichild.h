@@ -19,9 +19,11 @@ protected:
     // Builds a fixed client area of the given size in twips.
     QWidget *makeClientArea(double widthTwips, double heightTwips);
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     // Copies the window's state into the record; runs after unloading() is emitted.
     virtual void saveState() = 0;
 
 private:
     bool unloaded_ = false;
+    bool sizeFixed_ = false;
 };

@@ -5,6 +5,7 @@
 #include "settings/twips.h"
 #include "shell/frmabout.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -16,9 +17,12 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-frmMain::frmMain(SettingsStore &store, QWidget *parent) : QMainWindow(parent), store_(store), mdi_(new QMdiArea) {
+frmMain::frmMain(SettingsStore &store, QWidget *parent)
+    : QMainWindow(parent), store_(store), mdi_(new QMdiArea) {
     setWindowTitle(u"Zentrow"_s);
-    setWindowIcon(frmAbout::appIcon());
+    // Every window of the program, the boxes included, shows the program's icon.
+    QApplication::setWindowIcon(frmAbout::appIcon());
+    setWindowIcon(QApplication::windowIcon());
     // The rest size is narrower than the area's own hint: let the window decide.
     mdi_->setMinimumSize(1, 1);
     setCentralWidget(mdi_);
@@ -39,7 +43,9 @@ frmMain::frmMain(SettingsStore &store, QWidget *parent) : QMainWindow(parent), s
     MDIForm_Load();
 }
 
-frmMain::~frmMain() { delete about_; }
+frmMain::~frmMain() {
+    delete about_;
+}
 
 void frmMain::MDIForm_Load() {
     store_.LoadSetData();
@@ -47,9 +53,13 @@ void frmMain::MDIForm_Load() {
     restoreRestSize();
 }
 
-float frmMain::Width() const { return twips::outerWidth(this); }
+float frmMain::Width() const {
+    return twips::outerWidth(this);
+}
 
-float frmMain::Height() const { return twips::outerHeight(this); }
+float frmMain::Height() const {
+    return twips::outerHeight(this);
+}
 
 void frmMain::setSize(float width, float height) {
     // A minimized or maximized window cannot take a size: make it normal first.
@@ -58,6 +68,25 @@ void frmMain::setSize(float width, float height) {
     targetWidth_ = width;
     targetHeight_ = height;
     twips::setOuterSize(this, width, height);
+}
+
+void frmMain::restoreRestSize() {
+    // A minimized window stays so, the run's end included: the rest size waits for its restore.
+    if (isMinimized()) {
+        targetWidth_ = kRestWidth;
+        targetHeight_ = kRestHeight;
+        sizeOnRestore_ = !unloaded_;
+        return;
+    }
+    setSize(kRestWidth, kRestHeight);
+}
+
+void frmMain::changeEvent(QEvent *event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && sizeOnRestore_ && !isMinimized()) {
+        sizeOnRestore_ = false;
+        QTimer::singleShot(0, this, [this] { twips::setOuterSize(this, targetWidth_, targetHeight_); });
+    }
 }
 
 void frmMain::showEvent(QShowEvent *event) {

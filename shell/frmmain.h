@@ -30,7 +30,7 @@ public:
     float Width() const;
     float Height() const;
     void setSize(float width, float height);
-    void restoreRestSize() { setSize(kRestWidth, kRestHeight); }
+    void restoreRestSize();
 
     // Tests give the controller their seams before its load handling runs.
     void setControlFactory(std::function<frmControl *(SettingsStore &)> factory) {
@@ -58,6 +58,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void MDIForm_Load();
@@ -72,4 +73,5 @@ private:
     float targetWidth_ = kRestWidth;
     float targetHeight_ = kRestHeight;
     bool unloaded_ = false;
+    bool sizeOnRestore_ = false;
 };

@@ -1,10 +1,14 @@
 #include "shell/frmmain.h"
+#include "tests/support/recordingsink.h"
+#include "tests/support/testsupport.h"
 
 #include <QAction>
 #include <QFile>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QStyleOptionTitleBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,6 +34,13 @@ bool catchesSignal(qint64 pid, int sig) {
             return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
     }
     return false;
+}
+// A copy of the program in `dir`, so that its program folder is `dir`.
+QString copyProgram(const QTemporaryDir &dir) {
+    const QString exe = dir.filePath(u"zentrow"_s);
+    QFile::copy(QStringLiteral(ZENTROW_EXE), exe);
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return exe;
 }
 } // namespace
 
@@ -67,6 +78,57 @@ private slots:
         QVERIFY(w.mnuCont->isEnabled() && w.mnuSet->isEnabled());
     }
 
+    // The child windows have a fixed border (a drag on the corner changes nothing) and the program's
+    // icon in their title bar; a minimized main window stays minimized while the run ends.
+    void childWindows_data() {
+        QTest::addColumn<bool>("controller");
+        QTest::newRow("ｺﾝﾄﾛｰﾗ") << true;
+        QTest::newRow("Setup") << false;
+    }
+    void childWindows() {
+        QFETCH(bool, controller);
+        QTemporaryDir dir;
+        SettingsStore store(dir.path());
+        RecordingSink sink;
+        frmMain w(store);
+        w.setControlFactory([&sink](SettingsStore &s) {
+            auto *c = new frmControl(s);
+            c->setMessageSink(&sink);
+            return c;
+        });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        (controller ? w.mnuCont : w.mnuSet)->trigger();
+        QMdiSubWindow *child = controller ? static_cast<QMdiSubWindow *>(w.controlWindow()) : w.setupWindow();
+        const QSize size = child->size();
+        const QPoint corner(child->width() - 2, child->height() - 2), to = corner + QPoint(60, 40);
+        QTest::mouseMove(child, corner - QPoint(1, 1));
+        QTest::mouseMove(child, corner);
+        QTest::mousePress(child, Qt::LeftButton, {}, corner);
+        QTest::mouseMove(child, to);
+        QTest::mouseRelease(child, Qt::LeftButton, {}, to);
+        QCOMPARE(child->size(), size);
+
+        QStyleOptionTitleBar opt;
+        opt.initFrom(child);
+        opt.titleBarFlags = child->windowFlags();
+        opt.rect =
+            QRect(0, 0, child->width(), child->style()->pixelMetric(QStyle::PM_TitleBarHeight, &opt, child));
+        const QImage icon = child
+                                ->grab(child->style()->subControlRect(QStyle::CC_TitleBar, &opt,
+                                                                      QStyle::SC_TitleBarSysMenu, child))
+                                .toImage();
+        int blue = 0; // the house stands on the program's blue
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x)
+                blue += icon.pixelColor(x, y) == QColor(0x1f, 0x5f, 0xbf);
+        QVERIFY2(blue > 10, "the title bar shows another icon than the program's");
+
+        w.showMinimized();
+        w.close();
+        QVERIFY(w.isMinimized());
+    }
+
     void sizingRestoresAMinimizedWindowFirst() {
         QTemporaryDir dir;
         SettingsStore store(dir.path());
@@ -75,6 +137,24 @@ private slots:
         w.mnuSet->trigger();
         QVERIFY(!w.isMinimized());
         QVERIFY(w.setupWindow() != nullptr);
+    }
+
+    // Without a CP932 converter in the C library every text would convert to nothing: the program
+    // says so and ends before it reads or writes anything.
+    void refusesToStartWithoutCp932() {
+        QTemporaryDir dir, gconv;
+        QVERIFY(testsupport::writeAll(gconv.filePath(u"gconv-modules"_s),
+                                      "alias CP932// NOSUCH//\nmodule NOSUCH// INTERNAL NOSUCH 1\n"
+                                      "module INTERNAL NOSUCH// NOSUCH 1\n"));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"GCONV_PATH"_s, gconv.path());
+        p.setProcessEnvironment(env);
+        p.start(copyProgram(dir), {});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains(u"CP932"_s));
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"zent.ini"_s)));
     }
 
     void shutDownWritesProfileAndDeletesWorkingCopy_data() {
@@ -97,7 +177,7 @@ private slots:
         {
             frmMain w(store);
             w.show();
-            store.record().strWanIp = u"192.0.2.9"_s;
+            store.record().strWanIp = store.record().strLastWanIp = u"192.0.2.9"_s;
             store.record().strFtpPass = u"p@ss"_s;
             w.close();
         }
@@ -121,9 +201,7 @@ private slots:
     void endSignalRunsTheNormalShutDown() {
         QFETCH(int, sig);
         QTemporaryDir dir;
-        const QString exe = dir.filePath(u"zentrow"_s);
-        QVERIFY(QFile::copy(QStringLiteral(ZENTROW_EXE), exe));
-        QVERIFY(QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString exe = copyProgram(dir);
         QFile working(dir.filePath(u"ipdata.txt"_s));
         QVERIFY(working.open(QIODevice::WriteOnly));
         working.close();
