@@ -20,10 +20,18 @@ my $OPEN_HEADING = "\x{30DB}\x{30FC}\x{30E0}\x{30B5}\x{30FC}\x{30D0}\x{30FC}\x{3
 my $OPEN_TEXT = "\x{4E0B}\x{306E}\x{30EA}\x{30F3}\x{30AF}\x{304B}\x{3089}\x{304A}\x{5165}\x{308A}\x{304F}\x{3060}\x{3055}\x{3044}\x{3002}"; # 下のリンクからお入りください。
 my $CLOSED_HEADING = "\x{305F}\x{3060}\x{3044}\x{307E}\x{9589}\x{9396}\x{4E2D}\x{3067}\x{3059}"; # ただいま閉鎖中です
 
-# Zentrow writes one short line; anything beyond this is not read.
+# Zentrow writes one short line. A larger file is not a gateway file and reads as closed;
+# Zentrow reads ipdata.txt with the same bound, so the page and the program never disagree.
 my $MAX_BYTES = 65536;
 
 binmode STDOUT;
+
+# Only GET and HEAD; anything else is turned away before its body is read.
+my $method = $ENV{REQUEST_METHOD} // 'GET';
+if ($method ne 'GET' && $method ne 'HEAD') {
+    print "Status: 405 Method Not Allowed\nAllow: GET, HEAD\n\n";
+    exit 0;
+}
 
 my ($state, $address, $message) = read_ipdata(data_path());
 my $target = ($state eq 'on') ? home_url($address) : undef;
@@ -35,13 +43,13 @@ sub data_path {
     return "$FindBin::RealBin/$IPDATA_FILE";
 }
 
-# Missing, empty or unreadable files all read as closed with no message.
+# Missing, empty, unreadable or oversized files all read as closed with no message.
 sub read_ipdata {
     my ($path) = @_;
     my $bytes = '';
     if (-f $path && open my $fh, '<:raw', $path) {
-        my $got = read $fh, $bytes, $MAX_BYTES;
-        $bytes = '' unless defined $got;
+        my $got = read $fh, $bytes, $MAX_BYTES + 1;
+        $bytes = '' unless defined $got && $got <= $MAX_BYTES;
         close $fh;
     }
     $bytes =~ tr/\r\n//d;
@@ -130,8 +138,9 @@ sub print_page {
     my ($body) = @_;
     print "Content-Type: text/html; charset=Shift_JIS\n",
           "Cache-Control: no-store\n",
-          "\n",
-          qq{<!DOCTYPE html>\n<html lang="ja">\n<head>\n<meta charset="Shift_JIS">\n},
+          "\n";
+    return if $method eq 'HEAD';
+    print qq{<!DOCTYPE html>\n<html lang="ja">\n<head>\n<meta charset="Shift_JIS">\n},
           "<title>Porvane</title>\n</head>\n<body>\n",
           $body,
           "</body>\n</html>\n";

@@ -12,19 +12,26 @@ my $SUFFIX = ']=IPADDR';
 
 binmode STDOUT;
 
+# Only GET and HEAD; anything else is turned away before its body is read.
+my $method = $ENV{REQUEST_METHOD} // 'GET';
+if ($method ne 'GET' && $method ne 'HEAD') {
+    print "Status: 405 Method Not Allowed\nAllow: GET, HEAD\n\n";
+    exit 0;
+}
+
 my $addr = client_address($ENV{REMOTE_ADDR});
 if (defined $addr) {
     print "Content-Type: text/plain; charset=US-ASCII\n",
           "Cache-Control: no-store\n",
-          "\n",
-          $PREFIX, $addr, $SUFFIX;
+          "\n";
+    print $PREFIX, $addr, $SUFFIX unless $method eq 'HEAD';
 } else {
     # Shorter than the 16 framing characters, so it can never be cut into an address.
     print "Status: 500 Internal Server Error\n",
           "Content-Type: text/plain; charset=US-ASCII\n",
           "Cache-Control: no-store\n",
-          "\n",
-          "no address";
+          "\n";
+    print "no address" unless $method eq 'HEAD';
 }
 exit 0;
 

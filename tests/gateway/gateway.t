@@ -40,18 +40,22 @@ sub write_file {
 sub run_cgi {
     my ($path, %cgi) = @_;
     my $err = File::Temp->new;
+    # Standard input is a pipe nobody writes to: a script that reads a request body hangs
+    # there until the alarm, which survives exec, ends it.
+    pipe my $in, my $feed or die "pipe: $!";
     my $pid = open(my $out, '-|') // die "fork: $!";
     if (!$pid) {
         %ENV = (PATH => '/usr/bin:/bin', GATEWAY_INTERFACE => 'CGI/1.1', REQUEST_METHOD => 'GET',
                 SERVER_PROTOCOL => 'HTTP/1.1', SERVER_NAME => '127.0.0.1', SERVER_PORT => '80', %cgi);
-        open STDIN, '<', '/dev/null';
+        open STDIN, '<&', $in;
         open STDERR, '>', $err->filename;
+        alarm 10;
         exec $path or exit 127;
     }
     binmode $out;
     my $raw = do { local $/; <$out> };
     close $out;
-    my %r = (exit => $? >> 8, stderr => read_file($err->filename));
+    my %r = (exit => $?, stderr => read_file($err->filename));
     ($r{head}, $r{body}) = $raw =~ /\A(.*?)\r?\n\r?\n(.*)\z/s or return \%r;
     for (split /\r?\n/, $r{head}) {
         my ($k, $v) = /\A([A-Za-z-]+): ([\x20-\x7E]*)\z/ or $r{bad_header} = $_, next;
@@ -186,6 +190,33 @@ subtest 'Porvane.cgi data path setting' => sub {
     ok $script =~ s/^my \$IPDATA_FILE = .*$/my \$IPDATA_FILE = '$elsewhere\/data.txt';/m, 'setting found';
     write_file($path, $script);
     is_open(run_cgi($path), 'absolute path', 'http://203.0.113.9/');
+};
+
+subtest 'only GET and HEAD, other methods at once without reading the body' => sub {
+    for my $script (qw(nomrel.cgi Porvane.cgi)) {
+        my (undef, $path) = install($script, "on,203.0.113.7,x\r\n");
+        my %env = (REMOTE_ADDR => '203.0.113.7', SCRIPT_NAME => "/$script");
+        my ($get, $head) = map { run_cgi($path, %env, REQUEST_METHOD => $_) } qw(GET HEAD);
+        clean($head, "$script HEAD");
+        is_deeply $head->{h}, $get->{h}, "$script HEAD: the headers of GET";
+        is $head->{body}, '', "$script HEAD: no body";
+        for my $method (qw(POST PUT OPTIONS)) {
+            my $r = run_cgi($path, %env, REQUEST_METHOD => $method, CONTENT_LENGTH => 50_000_000,
+                            CONTENT_TYPE => 'application/x-www-form-urlencoded');
+            clean($r, "$script $method");
+            is $r->{status}, 405, "$script $method: status";
+            is $r->{h}{allow}, 'GET, HEAD', "$script $method: Allow header";
+            is $r->{body}, '', "$script $method: no body";
+        }
+    }
+};
+
+subtest 'Porvane.cgi reads at most 65536 bytes, as Zentrow does' => sub {
+    my $line = "on,203.0.113.7,x";
+    is_open(porvane("\r\n" x ((65536 - length $line) / 2) . $line), '65536 bytes', 'http://203.0.113.7/');
+    my $r = porvane("\n" . "\r\n" x ((65536 - length $line) / 2) . $line);
+    is_closed($r, '65537 bytes');
+    unlike $r->{body}, qr/<p>/, '65537 bytes: no message';
 };
 
 subtest 'Porvane.cgi page' => sub {
