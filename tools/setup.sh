@@ -8,6 +8,7 @@ ZENTROW_PACKAGES=(
   qt6-base-dev libxkbcommon-dev libcurl4-openssl-dev
   fonts-noto-cjk xvfb xauth
   python3-pyftpdlib perl lighttpd apache2-bin media-types curl procps
+  dpkg-dev desktop-file-utils appstream
 )
 
 zentrow_install_missing() {
