@@ -49,6 +49,7 @@ void SmtpExchange::start(const QString &strIpAdd) {
         return;
     }
     running_ = true;
+    dialogue_ = wancheck::SmtpDialogue();
     timeout_->start();
     // The address published is an IPv4 one: the server must see us over IPv4.
     Ws->connectToHost(target.host, target.port, QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
@@ -83,8 +84,10 @@ void SmtpExchange::Ws_DataArrival() {
     const QString reply = codepage::fromAnsi(Ws->readAll());
     // Every reply gives the server a fresh period to answer the next line.
     timeout_->start();
-    const wancheck::SmtpDecision decision = wancheck::judgeSmtpReply(reply);
+    const wancheck::SmtpDecision decision = dialogue_.feed(reply);
     switch (decision.action) {
+    case wancheck::SmtpAction::Wait:
+        break;
     case wancheck::SmtpAction::SendEhlo:
         send(wancheck::ehloLine(localHostName(), Ws->localAddress().toString()));
         break;

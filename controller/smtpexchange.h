@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controller/wancheck.h"
+
 #include <QObject>
 #include <QString>
 
@@ -54,4 +56,5 @@ private:
     std::optional<QString> localHostName_;
     QTimer *timeout_ = nullptr;
     bool running_ = false;
+    wancheck::SmtpDialogue dialogue_;
 };

@@ -9,7 +9,6 @@
 
 #include <curl/curl.h>
 
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace wancheck {
@@ -48,6 +47,69 @@ SmtpDecision judgeSmtpReply(const QString &data) {
     if (!isUsableAddress(address))
         return {SmtpAction::NoAddress, {}};
     return {SmtpAction::TakeAddress, address};
+}
+
+namespace {
+// A greeting or reply longer than this is no mail server's.
+constexpr qsizetype kMaxReply = 65536;
+} // namespace
+
+SmtpDecision SmtpDialogue::feed(const QString &piece) {
+    const SmtpDecision wait{SmtpAction::Wait, {}}, close{SmtpAction::Close, {}};
+    QString data = piece;
+    if (skipTail_) {
+        const qsizetype nl = data.indexOf(u'\n');
+        if (nl < 0)
+            return wait;
+        skipTail_ = false;
+        data.remove(0, nl + 1);
+        if (data.isEmpty())
+            return wait;
+    }
+    if (phase_ == Phase::Done)
+        return close;
+    const qsizetype start = lines_.size();
+    lines_ += data;
+    bool refused = false;
+    // Lines already seen were continued ones; the scan starts at the line this piece goes on with.
+    for (qsizetype line = start == 0 ? 0 : lines_.lastIndexOf(u'\n', start - 1) + 1; line < lines_.size();) {
+        const qsizetype nl = lines_.indexOf(u'\n', line);
+        const bool complete = nl >= 0;
+        QStringView text = QStringView(lines_).mid(line, (complete ? nl : lines_.size()) - line);
+        if (complete && text.endsWith(u'\r'))
+            text.chop(1);
+        if (text.size() < 3 || (text.size() == 3 && !complete)) {
+            refused = complete; // no code: not a mail server
+            break;
+        }
+        if (phase_ == Phase::Greeting && text.left(3) != u"220") {
+            refused = true;
+            break;
+        }
+        if (text.size() > 3 && text[3] == u'-') {
+            if (!complete)
+                break;
+            line = nl + 1;
+            continue;
+        }
+        // The last line: at the end of the piece that holds its start, whatever of it follows is dropped.
+        skipTail_ = !complete;
+        const QString whole = lines_.left(complete ? nl : lines_.size());
+        lines_.clear();
+        if (phase_ == Phase::Greeting) {
+            phase_ = Phase::Reply;
+            return {SmtpAction::SendEhlo, {}};
+        }
+        phase_ = Phase::Done;
+        const SmtpDecision reply = judgeSmtpReply(whole);
+        // A second greeting is no answer to EHLO.
+        return reply.action == SmtpAction::SendEhlo ? close : reply;
+    }
+    if (refused || lines_.size() > kMaxReply) {
+        phase_ = Phase::Done;
+        return close;
+    }
+    return wait;
 }
 
 namespace {
@@ -140,7 +202,9 @@ size_t collect(char *data, size_t size, size_t count, void *user) {
 
 CurlHttpFetcher::CurlHttpFetcher() : CurlHttpFetcher(Limits{}) {}
 
-CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) { curlGlobalInit(); }
+CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) {
+    curlGlobalInit();
+}
 
 std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
     const QUrl parsed(url.trimmed());

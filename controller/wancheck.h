@@ -19,8 +19,9 @@ inline constexpr int kCgiFrame = 8;
 inline constexpr int kCgiBodyMax = 32767;
 std::optional<QString> addressFromCgiBody(const QString &body);
 
-// What a piece of data from the mail server asks for; each piece is judged by itself.
+// What the mail server's data asks for.
 enum class SmtpAction {
+    Wait,        // the greeting or the reply is not complete yet
     SendEhlo,    // "220": greet
     TakeAddress, // "250" with a usable text in brackets: take it, then QUIT
     NoAddress,   // "250" without one: tell the user, then QUIT
@@ -30,7 +31,23 @@ struct SmtpDecision {
     SmtpAction action;
     QString address; // with TakeAddress only
 };
-SmtpDecision judgeSmtpReply(const QString &data);
+// A whole reply, judged by its first three characters and its first bracket pair.
+SmtpDecision judgeSmtpReply(const QString &reply);
+
+// One connection's dialogue, fed the pieces of data as they arrive. The greeting is answered once,
+// when its last line has come (a line whose code is followed by a space, not "-"), and the reply
+// to EHLO is judged once, when it is complete; anything after that closes the connection. A last
+// line counts as come at the end of the piece that holds its start; the rest of it is dropped.
+class SmtpDialogue {
+public:
+    SmtpDecision feed(const QString &piece);
+
+private:
+    enum class Phase { Greeting, Reply, Done };
+    Phase phase_ = Phase::Greeting;
+    QString lines_;         // the greeting or reply so far
+    bool skipTail_ = false; // the rest of a last line still to come
+};
 
 // "host" or "host:port" ("[v6]:port" too); a missing or invalid port gives `defaultPort`.
 struct SmtpTarget {

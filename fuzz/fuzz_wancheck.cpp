@@ -22,9 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (address->size() != text.size() - 2 * wancheck::kCgiFrame)
             __builtin_trap();
     }
-    const wancheck::SmtpDecision d = wancheck::judgeSmtpReply(text);
-    if (d.action == wancheck::SmtpAction::TakeAddress)
-        mustBeUsable(d.address);
+    // The same text as one connection's pieces, cut at every NUL: one EHLO at the most, one
+    // judgement at the most, and nothing but a close after it.
+    wancheck::SmtpDialogue dialogue;
+    int ehlos = 0, judged = 0;
+    for (const QString &piece : text.split(QChar(0))) {
+        const wancheck::SmtpDecision d = dialogue.feed(piece);
+        ehlos += d.action == wancheck::SmtpAction::SendEhlo;
+        judged +=
+            d.action == wancheck::SmtpAction::TakeAddress || d.action == wancheck::SmtpAction::NoAddress;
+        if (d.action == wancheck::SmtpAction::TakeAddress)
+            mustBeUsable(d.address);
+        if (ehlos > 1 || judged > 1)
+            __builtin_trap();
+    }
     (void)wancheck::parseSmtpTarget(text, 25);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <QStyleOptionTitleBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -120,7 +121,8 @@ private slots:
     }
 
     // Mail server conversations, steps split by "|": "S:" it sends, "C:" it receives exactly this next,
-    // "HANGUP" it hangs up, "CLOSED" the client closes without more, "TICK" a check drops this connection.
+    // "P:" it pauses so many ms, "HANGUP" it hangs up, "CLOSED" the client closes without more, "TICK" a
+    // check drops this connection. The exim and postfix rows are what those servers send.
     void smtp_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("wanIp"); // "keep": unchanged
@@ -137,8 +139,26 @@ private slots:
         QTest::newRow("missing ]") << hello + u"S:250 mx Hello [192.0.2.7\r\n"_s + quit << keep << 1;
         QTest::newRow("comma") << hello + u"S:250 mx Hello [192.0.2.7,on]\r\n"_s + quit << keep << 1;
         QTest::newRow("250 split in two")
-            << hello + u"S:250-mx [192.0.2.7]\r\n"_s + quit + u"|S:250 HELP\r\n"_s + quit << ip << 1;
-        QTest::newRow("doubled 220") << hello + hello + u"S:250 [192.0.2.7]\r\n"_s + quit << ip << 0;
+            << hello + u"S:250-mx [192.0.2.7]\r\n|P:200|S:250 HELP\r\n"_s + quit << ip << 0;
+        QTest::newRow("second greeting after EHLO") << hello + u"S:220 mx ESMTP\r\n|CLOSED"_s << keep << 0;
+        const QString exim250 = u"S:250-vm Hello vm [127.0.0.1]\r\n250-SIZE 52428800\r\n250-8BITMIME\r\n"
+                                u"250-PIPELINING\r\n250-PIPECONNECT\r\n250-CHUNKING\r\n250-STARTTLS\r\n"
+                                u"250-PRDR\r\n250 HELP\r\n"_s;
+        QTest::newRow("exim")
+            << u"S:220 vm ESMTP Exim 4.96 Sun, 06 Dec 2026 21:00:00 +0000\r\n|C:EHLO pc01\r\n|"_s + exim250 +
+                   quit + u"|S:221 vm closing connection\r\n|CLOSED"_s
+            << u"127.0.0.1"_s << 0;
+        const QString postfix = u"C:EHLO pc01\r\n|S:250-vm\r\n250-PIPELINING\r\n250-SIZE 10240000\r\n"
+                                u"250-ETRN\r\n250-ENHANCEDSTATUSCODES\r\n250-8BITMIME\r\n250-DSN\r\n"
+                                u"250-SMTPUTF8\r\n250 CHUNKING\r\n"_s +
+                                quit;
+        QTest::newRow("postfix") << u"S:220 vm ESMTP Postfix (Debian/GNU)\r\n|"_s + postfix << keep << 1;
+        QTest::newRow("postscreen") << u"S:220-vm ESMTP Postfix (Debian/GNU)\r\n|P:300|"
+                                       u"S:220 vm ESMTP Postfix (Debian/GNU)\r\n|"_s +
+                                           postfix
+                                    << keep << 1;
+        QTest::newRow("greeting split in its last line")
+            << u"S:220-vm ESMTP\r\n220 vm ESM|P:200|S:TP Postfix\r\n|"_s + postfix << keep << 1;
         QTest::newRow("421 greeting") << u"S:421 busy\r\n|CLOSED"_s << keep << 0;
         QTest::newRow("554 greeting") << u"S:554 no service\r\n|CLOSED"_s << keep << 0;
         QTest::newRow("server hangs up") << hello + u"HANGUP"_s << keep << 0;
@@ -158,6 +178,8 @@ private slots:
                 const QByteArray bytes = steps[at].mid(2).toLatin1();
                 if (steps[at].startsWith(u"S:"_s)) {
                     c.send(bytes);
+                } else if (steps[at].startsWith(u"P:"_s)) {
+                    QThread::msleep(steps[at].mid(2).toULong());
                 } else if (steps[at].startsWith(u"C:"_s)) {
                     want += bytes;
                     got += c.read(bytes.size());
