@@ -1,5 +1,6 @@
 #include "controller/frmcontrol.h"
 
+#include "controller/ipdata.h"
 #include "settings/frame.h"
 #include "settings/twips.h"
 
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QValidator>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -22,6 +24,16 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent *event) {
 }
 
 namespace {
+
+// A comma typed into the closed message becomes the full-width one the file can hold.
+class MessageCommas : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override {
+        input = ipdata::messageText(input);
+        return Acceptable;
+    }
+};
 
 // Schedule index to the number of ticks between checks; 0 for none.
 int threshold(int index) {
@@ -106,6 +118,7 @@ void frmControl::buildControls(QWidget *client) {
     txtPvnMsg = new QLineEdit(fraPvn);
     place(txtPvnMsg, u"txtPvnMsg"_s, 240, 1140, 3495, 270);
     txtPvnMsg->setToolTip(u"閉鎖ﾒｯｾｰｼﾞ"_s);
+    txtPvnMsg->setValidator(new MessageCommas(txtPvnMsg));
 
     imgStat = new ClickableLabel(client);
     place(imgStat, u"imgStat"_s, 2400, 840, 435, 435);

@@ -9,12 +9,16 @@
 namespace ipdata {
 
 inline constexpr int kFieldCount = 3; // state, address, closed message
-// A real file is a few hundred bytes; anything larger than this is not the data file.
-inline constexpr qint64 kMaxFileBytes = 1 << 20;
+// A real file is a few hundred bytes. A larger one than this is no gateway file: it reads as
+// closed, with no address and no message, here and in the gateway script (the same number).
+inline constexpr qint64 kMaxFileBytes = 65536;
 
-// Fields joined by ",", CR LF at the end, CP932. Commas inside a field are not escaped: they
-// split it on the next read. CR and LF inside a field are dropped so the file stays one line.
+// Always three fields, joined by ",", CR LF at the end, CP932. A comma in the message would split
+// it, so it is written as the full-width "，", which reads the same; fields carried beyond the
+// third become part of the message so. CR and LF are dropped so the file stays one line.
 QByteArray encode(const QStringList &fields);
+// The closed message as the file can hold it.
+QString messageText(QString text);
 
 // Lenient: the lines are joined with nothing between them (every CR and LF dropped), then the
 // text is cut at every "," keeping empty fields. Bytes that are not CP932 become U+FFFD.
@@ -28,12 +32,12 @@ bool write(const QString &path, const QStringList &fields);
 enum class ReadStatus {
     Ok,
     Missing,    // no file at the path
-    Unreadable, // not a regular file, cannot be opened, or larger than kMaxFileBytes
+    Unreadable, // not a regular file, or cannot be opened
 };
 
 struct ReadResult {
     ReadStatus status = ReadStatus::Missing;
-    QStringList fields; // decode() of the file when status is Ok, else empty
+    QStringList fields; // decode() of the file when status is Ok (closed for a file too large), else empty
 };
 
 ReadResult read(const QString &path);

@@ -18,7 +18,9 @@ bool isUsableAddress(const QString &text) {
         if (c == u',' || c.category() == QChar::Other_Control)
             return false;
     }
-    return true;
+    // The address published is the IPv4 one; an IPv6 address (or its mail literal) is none.
+    return QHostAddress(text).protocol() != QAbstractSocket::IPv6Protocol &&
+           !text.startsWith(u"IPv6:"_s, Qt::CaseInsensitive);
 }
 
 std::optional<QString> addressFromCgiBody(const QString &body) {
@@ -223,6 +225,8 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // Over IPv6 the echo would be the IPv6 address, or flip between the two from check to check.
+    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, long(CURL_IPRESOLVE_V4));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectMs));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.totalMs));
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBytes));

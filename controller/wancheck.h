@@ -10,7 +10,8 @@
 namespace wancheck {
 
 // The address must fit into one field of the one-line gateway file: a comma, CR, LF or any
-// other control character would shift or split its fields. Everything else is taken as is.
+// other control character would shift or split its fields. An IPv6 address is not the one
+// published. Everything else is taken as is.
 bool isUsableAddress(const QString &text);
 
 // The CGI body is 8 framing characters, the address and 8 more. A body shorter than 16 or
