@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ struct EasyCleanup {
     void operator()(CURL *h) const { curl_easy_cleanup(h); }
 };
 using Easy = std::unique_ptr<CURL, EasyCleanup>;
+struct MultiCleanup {
+    void operator()(CURLM *m) const { curl_multi_cleanup(m); }
+};
+// Holds the connection between the log-in and the transfer of one call, and closes it at the end.
+using Multi = std::unique_ptr<CURLM, MultiCleanup>;
 
 // Where a call stopped, and with which code.
 struct Outcome {
@@ -33,8 +39,8 @@ struct Outcome {
 
 bool isHostChar(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
+    return u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_';
 }
 
 bool isV6Char(char c) {
@@ -94,7 +100,9 @@ QByteArray escapedPath(const QByteArray &path) {
 }
 
 // CR, LF or NUL would end or split an FTP command line.
-bool breaksCommand(const QByteArray &b) { return b.contains('\r') || b.contains('\n') || b.contains('\0'); }
+bool breaksCommand(const QByteArray &b) {
+    return b.contains('\r') || b.contains('\n') || b.contains('\0');
+}
 
 CURLcode configureSession(CURL *h, const FtpLimits &limits) {
     const long responseSeconds = long((limits.transferTimeout.count() + 999) / 1000);
@@ -200,13 +208,40 @@ size_t readFromSource(char *buffer, size_t size, size_t count, void *source) {
     }
 }
 
-CURLcode perform(CURL *h, const QByteArray &url) {
-    const CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    return rc != CURLE_OK ? rc : curl_easy_perform(h);
+// curl_easy_perform sleeps until one of libcurl's sockets or timers wakes it. Right after the
+// passive reply libcurl has neither: it opens the data connection only when called again, so the
+// upload or download waited for a leftover timer (200 ms) or the poll's 1 s cap. A moment with
+// nothing to watch is waited out in 1 ms here instead.
+CURLcode perform(CURLM *m, CURL *h, const QByteArray &url) {
+    if (const CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.constData()); rc != CURLE_OK)
+        return rc;
+    if (const CURLMcode mc = curl_multi_add_handle(m, h); mc != CURLM_OK)
+        return mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+    int running = 1;
+    CURLMcode mc;
+    while ((mc = curl_multi_perform(m, &running)) == CURLM_OK && running) {
+        fd_set r, w, e;
+        FD_ZERO(&r);
+        FD_ZERO(&w);
+        FD_ZERO(&e);
+        int maxFd = -1;
+        if ((mc = curl_multi_fdset(m, &r, &w, &e, &maxFd)) != CURLM_OK ||
+            (mc = curl_multi_poll(m, nullptr, 0, maxFd < 0 ? 1 : 1000, nullptr)) != CURLM_OK)
+            break;
+    }
+    CURLcode rc = mc == CURLM_OK              ? CURLE_OK
+                  : mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY
+                                              : CURLE_FAILED_INIT;
+    int queued = 0;
+    while (const CURLMsg *msg = curl_multi_info_read(m, &queued))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == h && mc == CURLM_OK)
+            rc = msg->data.result;
+    curl_multi_remove_handle(m, h);
+    return rc;
 }
 
 // Refusals stay silent, as a download onto an existing file is refused silently.
-void download(CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
+void download(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
               qint64 maxBytes) {
     if (remote.isEmpty() || remote.endsWith('/'))
         return; // a directory: libcurl would fetch its listing
@@ -222,7 +257,7 @@ void download(CURL *h, const QByteArray &url, const QByteArray &remote, const QS
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeToPart);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &part);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
-    if (perform(h, url) != CURLE_OK || !part.finish())
+    if (perform(m, h, url) != CURLE_OK || !part.finish())
         return;
     // EEXIST: a file appeared meanwhile; it stays as it is.
     if (::link(part.path().constData(), finalPath.constData()) == 0 || errno == EEXIST)
@@ -231,7 +266,7 @@ void download(CURL *h, const QByteArray &url, const QByteArray &remote, const QS
     ::renameat2(AT_FDCWD, part.path().constData(), AT_FDCWD, finalPath.constData(), RENAME_NOREPLACE);
 }
 
-int upload(CURL *h, const QByteArray &url, const QString &local) {
+int upload(CURLM *m, CURL *h, const QByteArray &url, const QString &local) {
     UploadSource source;
     source.fd = ::open(QFile::encodeName(local).constData(), O_RDONLY | O_CLOEXEC);
     if (source.fd < 0)
@@ -248,7 +283,7 @@ int upload(CURL *h, const QByteArray &url, const QString &local) {
     curl_easy_setopt(h, CURLOPT_READFUNCTION, readFromSource);
     curl_easy_setopt(h, CURLOPT_READDATA, &source);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(st.st_size));
-    const CURLcode rc = perform(h, url);
+    const CURLcode rc = perform(m, h, url);
     if (source.failed)
         return ftpcode::LocalReadError;
     return rc;
@@ -258,8 +293,9 @@ Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, cons
                 const QString &password, const QString &remote, const QString &local) {
     if (curlGlobalInit() != CURLE_OK)
         return {Outcome::Runtime, ftpcode::FailedInit};
+    Multi m(curl_multi_init());
     Easy h(curl_easy_init());
-    if (!h)
+    if (!m || !h)
         return {Outcome::Session, ftpcode::FailedInit};
     if (const CURLcode rc = configureSession(h.get(), limits); rc != CURLE_OK)
         return {Outcome::Session, rc};
@@ -275,24 +311,26 @@ Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, cons
     curl_easy_setopt(h.get(), CURLOPT_USERNAME, userBytes.constData());
     curl_easy_setopt(h.get(), CURLOPT_PASSWORD, passBytes.constData());
     curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-    if (const CURLcode rc = perform(h.get(), base); rc != CURLE_OK)
+    if (const CURLcode rc = perform(m.get(), h.get(), base); rc != CURLE_OK)
         return {Outcome::Connect, rc};
 
-    // The transfer reuses the logged-in connection of the same handle.
+    // The transfer reuses the logged-in connection, kept by the multi handle.
     const QByteArray remoteBytes = codepage::toAnsi(remote);
     const QByteArray url = base + escapedPath(remoteBytes);
     if (isGet) {
-        download(h.get(), url, remoteBytes, local, limits.maxDownloadBytes);
+        download(m.get(), h.get(), url, remoteBytes, local, limits.maxDownloadBytes);
         return {};
     }
-    if (const int rc = upload(h.get(), url, local); rc != CURLE_OK)
+    if (const int rc = upload(m.get(), h.get(), url, local); rc != CURLE_OK)
         return {Outcome::Upload, rc};
     return {};
 }
 
 } // namespace
 
-QString ftpcode::description(int code) { return QString::fromUtf8(curl_easy_strerror(CURLcode(code))); }
+QString ftpcode::description(int code) {
+    return QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+}
 
 CurlFtpClient::CurlFtpClient(MessageSink &sink, FtpLimits limits) : sink_(sink), limits_(limits) {}
 
@@ -338,5 +376,6 @@ bool CurlFtpClient::run(Direction dir, const QString &server, const QString &use
 }
 
 void CurlFtpClient::report(Direction dir, const QString &text) {
-    sink_.show(text, dir == Direction::Get ? u"Zentrow<FtpGet>"_s : u"Zentrow<FtpPut>"_s, MessageSink::Exclamation);
+    sink_.show(text, dir == Direction::Get ? u"Zentrow<FtpGet>"_s : u"Zentrow<FtpPut>"_s,
+               MessageSink::Exclamation);
 }
