@@ -31,10 +31,13 @@ struct MultiCleanup {
 // Holds the connection between the log-in and the transfer of one call, and closes it at the end.
 using Multi = std::unique_ptr<CURLM, MultiCleanup>;
 
-// Where a call stopped, and with which code.
+using GetStatus = FtpClient::GetStatus;
+
+// Where a call stopped, and with which code; what a download found.
 struct Outcome {
     enum Kind { Done, Runtime, Session, Connect, Upload } kind = Done;
     int code = 0;
+    GetStatus got = GetStatus::Fetched;
 };
 
 bool isHostChar(char c) {
@@ -241,29 +244,38 @@ CURLcode perform(CURLM *m, CURL *h, const QByteArray &url) {
 }
 
 // Refusals stay silent, as a download onto an existing file is refused silently.
-void download(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
-              qint64 maxBytes) {
+GetStatus fetch(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
+                qint64 maxBytes) {
     if (remote.isEmpty() || remote.endsWith('/'))
-        return; // a directory: libcurl would fetch its listing
+        return GetStatus::Broken; // a directory: libcurl would fetch its listing
     const QByteArray finalPath = QFile::encodeName(local);
+    if (finalPath.isEmpty())
+        return GetStatus::Broken;
     struct stat st;
-    if (finalPath.isEmpty() || ::lstat(finalPath.constData(), &st) == 0)
-        return; // never replaced
+    if (::lstat(finalPath.constData(), &st) == 0)
+        return GetStatus::LocalExists; // never replaced
     PartFile part(finalPath);
     if (!part.isOpen())
-        return;
+        return GetStatus::Broken;
     part.setLimit(maxBytes);
     curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeToPart);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &part);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
-    if (perform(m, h, url) != CURLE_OK || !part.finish())
-        return;
-    // EEXIST: a file appeared meanwhile; it stays as it is.
-    if (::link(part.path().constData(), finalPath.constData()) == 0 || errno == EEXIST)
-        return;
+    // 550 to RETR: with no CWD, a missing folder reads the same as a missing file.
+    if (const CURLcode rc = perform(m, h, url); rc != CURLE_OK)
+        return rc == CURLE_REMOTE_FILE_NOT_FOUND ? GetStatus::NoRemoteFile : GetStatus::Broken;
+    if (!part.finish())
+        return GetStatus::Broken;
+    if (::link(part.path().constData(), finalPath.constData()) == 0)
+        return GetStatus::Fetched;
+    if (errno == EEXIST)
+        return GetStatus::LocalExists; // a file appeared meanwhile; it stays as it is
     // A file system without hard links: a rename that refuses to replace serves as well.
-    ::renameat2(AT_FDCWD, part.path().constData(), AT_FDCWD, finalPath.constData(), RENAME_NOREPLACE);
+    const char *from = part.path().constData();
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, finalPath.constData(), RENAME_NOREPLACE) == 0)
+        return GetStatus::Fetched;
+    return errno == EEXIST ? GetStatus::LocalExists : GetStatus::Broken;
 }
 
 int upload(CURLM *m, CURL *h, const QByteArray &url, const QString &local) {
@@ -317,10 +329,8 @@ Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, cons
     // The transfer reuses the logged-in connection, kept by the multi handle.
     const QByteArray remoteBytes = codepage::toAnsi(remote);
     const QByteArray url = base + escapedPath(remoteBytes);
-    if (isGet) {
-        download(m.get(), h.get(), url, remoteBytes, local, limits.maxDownloadBytes);
-        return {};
-    }
+    if (isGet)
+        return {Outcome::Done, 0, fetch(m.get(), h.get(), url, remoteBytes, local, limits.maxDownloadBytes)};
     if (const int rc = upload(m.get(), h.get(), url, local); rc != CURLE_OK)
         return {Outcome::Upload, rc};
     return {};
@@ -334,9 +344,12 @@ QString ftpcode::description(int code) {
 
 CurlFtpClient::CurlFtpClient(MessageSink &sink, FtpLimits limits) : sink_(sink), limits_(limits) {}
 
-bool CurlFtpClient::FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
-                           const QString &strRemoteFile, const QString &strLocalFile) {
-    return run(Direction::Get, strFtpSvr, strUserID, strPassword, strRemoteFile, strLocalFile);
+FtpClient::GetStatus CurlFtpClient::download(const QString &strFtpSvr, const QString &strUserID,
+                                             const QString &strPassword, const QString &strRemoteFile,
+                                             const QString &strLocalFile) {
+    GetStatus got = GetStatus::Failed;
+    run(Direction::Get, strFtpSvr, strUserID, strPassword, strRemoteFile, strLocalFile, &got);
+    return got;
 }
 
 bool CurlFtpClient::FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
@@ -345,7 +358,7 @@ bool CurlFtpClient::FtpPut(const QString &strFtpSvr, const QString &strUserID, c
 }
 
 bool CurlFtpClient::run(Direction dir, const QString &server, const QString &user, const QString &password,
-                        const QString &remote, const QString &local) {
+                        const QString &remote, const QString &local, GetStatus *got) {
     // The handle is gone before any message shows: a box may stay open for hours.
     Outcome out;
     try {
@@ -358,6 +371,8 @@ bool CurlFtpClient::run(Direction dir, const QString &server, const QString &use
     const QString code = QString::number(out.code);
     switch (out.kind) {
     case Outcome::Done:
+        if (got)
+            *got = out.got;
         return true;
     case Outcome::Runtime:
         report(dir, u'<' + code + u'>' + ftpcode::description(out.code));

@@ -37,11 +37,14 @@ struct Bench {
     CurlFtpClient client;
 };
 
+using Got = FtpClient::GetStatus;
+
 // `fault`: "cap" (4 KB), "password", "command" (in the password), "nobody" (listening), "mute" (never
-// greets). `message` empty: none, and true.
+// greets). `message` empty: none, and true. `got`: what a download finds.
 struct Failure {
     bool upload;
     QString fault, remote, local, message;
+    Got got = Got::Failed;
 };
 
 } // namespace
@@ -70,7 +73,8 @@ private slots:
         QVERIFY(b.client.FtpPut(b.server.hostPort(), user, password, remote, b.loc(u"up.txt"_s)));
         QCOMPARE(readAll(b.srv(onDisk)), content);
         QVERIFY(writeAll(b.srv(onDisk), content + "2"));
-        QVERIFY(b.client.FTPGet(b.server.hostPort(), user, password, remote, b.loc(u"down.txt"_s)));
+        QCOMPARE(b.client.download(b.server.hostPort(), user, password, remote, b.loc(u"down.txt"_s)),
+                 Got::Fetched);
         QCOMPARE(readAll(b.loc(u"down.txt"_s)), content + "2");
         QVERIFY(b.sink.boxes.isEmpty());
         QCOMPARE(b.localFiles(), (QStringList{u"down.txt"_s, u"up.txt"_s}));
@@ -84,11 +88,17 @@ private slots:
     void failure_data() {
         QTest::addColumn<Failure>("f");
         const QString ip = u"ipdata.txt"_s, fresh = u"new.txt"_s, up = u"up.txt"_s;
-        QTest::newRow("get onto a local file: never replaced") << Failure{false, {}, ip, ip, {}};
-        QTest::newRow("get: no remote file") << Failure{false, {}, u"missing.txt"_s, fresh, {}};
-        QTest::newRow("get: remote folder") << Failure{false, {}, u"/www/"_s, fresh, {}};
-        QTest::newRow("get: no local folder") << Failure{false, {}, ip, u"nowhere/new.txt"_s, {}};
-        QTest::newRow("get: larger than the cap") << Failure{false, u"cap"_s, ip, fresh, {}};
+        QTest::newRow("get onto a local file: never replaced")
+            << Failure{false, {}, ip, ip, {}, Got::LocalExists};
+        QTest::newRow("get: no remote file")
+            << Failure{false, {}, u"missing.txt"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: no remote folder")
+            << Failure{false, {}, u"/no/ipdata.txt"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: remote folder") << Failure{false, {}, u"/www/"_s, fresh, {}, Got::Broken};
+        QTest::newRow("get: empty remote path") << Failure{false, {}, {}, fresh, {}, Got::Broken};
+        QTest::newRow("get: no local folder")
+            << Failure{false, {}, ip, u"nowhere/new.txt"_s, {}, Got::Broken};
+        QTest::newRow("get: larger than the cap") << Failure{false, u"cap"_s, ip, fresh, {}, Got::Broken};
         const QString connect = u"InternetConnect:GetLastError="_s;
         for (const bool put : {false, true}) {
             const char *tag = put ? "put" : "get";
@@ -119,9 +129,10 @@ private slots:
                                  : f.fault == u"command"_s ? u"secret\r\nDELE ipdata.txt"_s
                                                            : b.server.options().password;
         const QString user = b.server.options().user;
-        QCOMPARE(f.upload ? b.client.FtpPut(host, user, password, f.remote, b.loc(f.local))
-                          : b.client.FTPGet(host, user, password, f.remote, b.loc(f.local)),
-                 f.message.isEmpty());
+        if (f.upload)
+            QCOMPARE(b.client.FtpPut(host, user, password, f.remote, b.loc(f.local)), f.message.isEmpty());
+        else
+            QCOMPARE(b.client.download(host, user, password, f.remote, b.loc(f.local)), f.got);
         QCOMPARE(b.sink.boxes.size(), f.message.isEmpty() ? 0 : 1);
         for (const Box &box : std::as_const(b.sink.boxes)) {
             QCOMPARE(box.text, f.message);
