@@ -30,6 +30,10 @@ struct MultiCleanup {
 };
 // Holds the connection between the log-in and the transfer of one call, and closes it at the end.
 using Multi = std::unique_ptr<CURLM, MultiCleanup>;
+struct ListCleanup {
+    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
+};
+using List = std::unique_ptr<curl_slist, ListCleanup>;
 
 using GetStatus = FtpClient::GetStatus;
 
@@ -278,7 +282,7 @@ GetStatus fetch(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remo
     return errno == EEXIST ? GetStatus::LocalExists : GetStatus::Broken;
 }
 
-int upload(CURLM *m, CURL *h, const QByteArray &url, const QString &local) {
+int upload(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local) {
     UploadSource source;
     source.fd = ::open(QFile::encodeName(local).constData(), O_RDONLY | O_CLOEXEC);
     if (source.fd < 0)
@@ -295,6 +299,13 @@ int upload(CURLM *m, CURL *h, const QByteArray &url, const QString &local) {
     curl_easy_setopt(h, CURLOPT_READFUNCTION, readFromSource);
     curl_easy_setopt(h, CURLOPT_READDATA, &source);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(st.st_size));
+    // A server that stores uploads as 0600 (vsftpd's default umask) hides the file from the web
+    // server. "*": a server that refuses the mode change still has the file.
+    // Runs only after a stored file; libcurl refuses a path with control characters before that.
+    const List chmod(curl_slist_append(nullptr, ("*SITE CHMOD 644 " + remote).constData()));
+    if (!chmod)
+        return CURLE_OUT_OF_MEMORY;
+    curl_easy_setopt(h, CURLOPT_POSTQUOTE, chmod.get());
     const CURLcode rc = perform(m, h, url);
     if (source.failed)
         return ftpcode::LocalReadError;
@@ -331,7 +342,7 @@ Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, cons
     const QByteArray url = base + escapedPath(remoteBytes);
     if (isGet)
         return {Outcome::Done, 0, fetch(m.get(), h.get(), url, remoteBytes, local, limits.maxDownloadBytes)};
-    if (const int rc = upload(m.get(), h.get(), url, local); rc != CURLE_OK)
+    if (const int rc = upload(m.get(), h.get(), url, remoteBytes, local); rc != CURLE_OK)
         return {Outcome::Upload, rc};
     return {};
 }

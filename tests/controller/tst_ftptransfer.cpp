@@ -15,11 +15,15 @@ using testsupport::writeAll;
 
 namespace {
 
-// A server root "srv" that decodes paths as CP932 and logs in to /home/u, a local folder "local"
-// and a recording client. The bounds never flake on a loaded machine and still end a failing test.
+// A server root "srv" that decodes paths as CP932, logs in to /home/u and stores files as 0600, a local
+// folder "local" and a recording client. The bounds never flake on a loaded machine and still end a
+// failing test. `kind` "no chmod": the server refuses SITE CHMOD.
 struct Bench {
-    explicit Bench(FtpLimits limits = {10s, 20s})
-        : server(root(tmp), {.loginDir = u"/home/u"_s, .encoding = u"cp932"_s}),
+    explicit Bench(const QString &kind = {}, FtpLimits limits = {10s, 20s})
+        : server(root(tmp), {.loginDir = u"/home/u"_s,
+                             .encoding = u"cp932"_s,
+                             .umask = u"077"_s,
+                             .perm = kind == u"no chmod"_s ? u"elradfmwT"_s : QString()}),
           client(sink, limits) {}
     static QString root(const QTemporaryDir &tmp) {
         for (const QString &folder : {u"srv/home/u"_s, u"srv/www"_s, u"local"_s})
@@ -53,25 +57,35 @@ class tst_ftptransfer : public QObject {
     Q_OBJECT
 private slots:
     // Up and down byte for byte, the remote path sent as given: relative to the log-in directory or absolute.
+    // The upload is made readable for the web server (0644), or left as it is by a server that refuses.
     void transfer_data() {
+        QTest::addColumn<QString>("kind"); // as Bench takes it
         QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("onDisk"); // below the server root
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("relative, CP932") << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s << "off,1.2.3.4,\x95\xC2\x8D\xBD\r\n"_ba;
-        QTest::newRow("absolute, NUL, ^Z, lone CR, LF") << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
-        QTest::newRow("parent, 300 KB") << u"../ipdata.txt"_s << u"home/ipdata.txt"_s << QByteArray(150000, 0) + QByteArray(150000, 'x');
-        QTest::newRow("japanese, blank, %, #, ?") << u"/www/表示 %41#?.txt"_s << u"www/表示 %41#?.txt"_s << "on\r\n"_ba;
+        QTest::newRow("relative, CP932") << QString() << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s
+                                         << "off,1.2.3.4,\x95\xC2\x8D\xBD\r\n"_ba;
+        QTest::newRow("absolute, NUL, ^Z, lone CR, LF")
+            << QString() << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
+        QTest::newRow("parent, 300 KB") << QString() << u"../ipdata.txt"_s << u"home/ipdata.txt"_s
+                                        << QByteArray(150000, 0) + QByteArray(150000, 'x');
+        QTest::newRow("SITE CHMOD refused")
+            << u"no chmod"_s << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s << "on\r\n"_ba;
+        QTest::newRow("japanese, blank, %, #, ?")
+            << QString() << u"/www/表示 %41#?.txt"_s << u"www/表示 %41#?.txt"_s << "on\r\n"_ba;
     }
     void transfer() {
+        QFETCH(QString, kind);
         QFETCH(QString, remote);
         QFETCH(QString, onDisk);
         QFETCH(QByteArray, content);
-        Bench b;
+        Bench b(kind);
         QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
         QVERIFY(writeAll(b.loc(u"up.txt"_s), content));
         const QString user = b.server.options().user, password = b.server.options().password;
         QVERIFY(b.client.FtpPut(b.server.hostPort(), user, password, remote, b.loc(u"up.txt"_s)));
         QCOMPARE(readAll(b.srv(onDisk)), content);
+        QCOMPARE(testsupport::fileMode(b.srv(onDisk)), kind == u"no chmod"_s ? 0600u : 0644u);
         QVERIFY(writeAll(b.srv(onDisk), content + "2"));
         QCOMPARE(b.client.download(b.server.hostPort(), user, password, remote, b.loc(u"down.txt"_s)),
                  Got::Fetched);
@@ -81,6 +95,7 @@ private slots:
         // One log-in per call, passive data connections (active ones fail behind a router).
         const QStringList verbs = b.server.verbs();
         QVERIFY(verbs.count(u"USER"_s) == 2 && !verbs.contains(u"PORT"_s) && !verbs.contains(u"EPRT"_s));
+        QVERIFY(verbs.contains(u"SITE"_s));
     }
 
     // A refused download is silent and true; wrong settings and refused uploads show
@@ -115,7 +130,7 @@ private slots:
     }
     void failure() {
         QFETCH(Failure, f);
-        Bench b({4s, 20s, f.fault == u"cap"_s ? 4096 : 1 << 20});
+        Bench b(f.fault, {4s, 20s, f.fault == u"cap"_s ? 4096 : 1 << 20});
         QTcpServer mute; // never accepts: the kernel completes the handshake, nobody answers
         QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
         QVERIFY(mute.listen(QHostAddress::LocalHost, 0));

@@ -9,6 +9,9 @@ FtpServer::FtpServer(const QString &root, const Options &options) : options_(opt
     QStringList args{QStringLiteral(ZENTROW_TEST_SUPPORT_DIR "/ftpserver.py"), options_.user,
                      options_.password, root};
     args << u"--login-dir"_s << options_.loginDir << u"--encoding"_s << options_.encoding;
+    for (const auto &[flag, value] : {std::pair{u"--umask"_s, options_.umask}, {u"--perm"_s, options_.perm}})
+        if (!value.isEmpty())
+            args << flag << value;
     process_.start(u"/usr/bin/python3"_s, args);
     // The first line is "PORT <n>" once it listens.
     const QDeadlineTimer deadline(15000);

@@ -12,6 +12,8 @@ public:
         QString password = QStringLiteral("secret");
         QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
+        QString umask;                             // octal, for the files it stores
+        QString perm;                              // pyftpdlib's permissions; empty: all
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}

@@ -1,4 +1,5 @@
-"""Local FTP server for the tests (pyftpdlib): USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC].
+"""Local FTP server for the tests (pyftpdlib): USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC]
+[--umask OCTAL] [--perm PERM].
 Prints "PORT <n>" once it listens on 127.0.0.1, then "CMD <verb> <argument>" for every command
 before it answers it (the password masked). Exits when its standard input closes."""
 
@@ -18,7 +19,11 @@ for name in ("user", "password", "root"):
     parser.add_argument(name)
 parser.add_argument("--login-dir", default="/")  # as the client sees it; "/" is ROOT
 parser.add_argument("--encoding", default="utf8")  # how command lines (paths) are decoded
+parser.add_argument("--umask")  # for the files it stores: 077 makes them 0600, as vsftpd does
+parser.add_argument("--perm", default="elradfmwMT")  # without M, SITE CHMOD is refused
 args = parser.parse_args()
+if args.umask:
+    os.umask(int(args.umask, 8))
 sys.stdout.reconfigure(encoding="utf-8", errors="backslashreplace")
 logging.basicConfig(level=logging.CRITICAL)
 
@@ -43,7 +48,7 @@ class Handler(FTPHandler):
 
 
 Handler.authorizer = DummyAuthorizer()
-Handler.authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+Handler.authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
 server = FTPServer(("127.0.0.1", 0), Handler)
 
 
