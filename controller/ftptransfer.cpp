@@ -111,7 +111,7 @@ bool breaksCommand(const QByteArray &b) {
     return b.contains('\r') || b.contains('\n') || b.contains('\0');
 }
 
-CURLcode configureSession(CURL *h, const FtpLimits &limits) {
+CURLcode configureSession(CURL *h, const FtpLimits &limits, bool tls) {
     const long responseSeconds = long((limits.transferTimeout.count() + 999) / 1000);
     CURLcode rc = CURLE_OK;
     auto set = [&rc](CURLcode r) {
@@ -129,6 +129,17 @@ CURLcode configureSession(CURL *h, const FtpLimits &limits) {
     set(curl_easy_setopt(h, CURLOPT_FTP_USE_EPSV, 1L));
     set(curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L)); // behind NAT the PASV address is often wrong
     set(curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L));
+    if (!tls)
+        return rc;
+    // AUTH TLS before USER: a server without TLS is left before the password is sent.
+    set(curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL)));
+    set(curl_easy_setopt(h, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS)));
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
+    // libcurl reads its own bundle path, not OpenSSL's variable: a self-signed host's certificate
+    // is given this way (a systemd service sets it with Environment=).
+    if (const QByteArray ca = qgetenv("SSL_CERT_FILE"); !ca.isEmpty())
+        set(curl_easy_setopt(h, CURLOPT_CAINFO, ca.constData()));
     return rc;
 }
 
@@ -312,7 +323,7 @@ int upload(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, c
     return rc;
 }
 
-Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, const QString &user,
+Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &server, const QString &user,
                 const QString &password, const QString &remote, const QString &local) {
     if (curlGlobalInit() != CURLE_OK)
         return {Outcome::Runtime, ftpcode::FailedInit};
@@ -320,7 +331,7 @@ Outcome attempt(bool isGet, const FtpLimits &limits, const QString &server, cons
     Easy h(curl_easy_init());
     if (!m || !h)
         return {Outcome::Session, ftpcode::FailedInit};
-    if (const CURLcode rc = configureSession(h.get(), limits); rc != CURLE_OK)
+    if (const CURLcode rc = configureSession(h.get(), limits, tls); rc != CURLE_OK)
         return {Outcome::Session, rc};
 
     // The connect step is a real log-in: USER and PASS are checked before any transfer.
@@ -373,7 +384,7 @@ bool CurlFtpClient::run(Direction dir, const QString &server, const QString &use
     // The handle is gone before any message shows: a box may stay open for hours.
     Outcome out;
     try {
-        out = attempt(dir == Direction::Get, limits_, server, user, password, remote, local);
+        out = attempt(dir == Direction::Get, limits_, tls_, server, user, password, remote, local);
     } catch (const std::bad_alloc &) {
         out = {Outcome::Runtime, ftpcode::OutOfMemory};
     } catch (...) {

@@ -67,6 +67,12 @@ class CurlFtpClient final : public FtpClient {
 public:
     explicit CurlFtpClient(MessageSink &sink, FtpLimits limits = {});
 
+    // FTPS (explicit, AUTH TLS) for the calls that follow: the log-in and both connections only
+    // over TLS, the server's certificate and name verified against the system's store or the file
+    // SSL_CERT_FILE names. A server without TLS or with a certificate that fails is left before
+    // the log-in, with the code in the connect message. Off by default; the setting FtpTls.
+    void setTls(bool on) { tls_ = on; }
+
     GetStatus download(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
                        const QString &strRemoteFile, const QString &strLocalFile) override;
     bool FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
@@ -81,4 +87,5 @@ private:
 
     MessageSink &sink_;
     FtpLimits limits_;
+    bool tls_ = false;
 };

@@ -17,14 +17,21 @@ namespace {
 
 // A server root "srv" that decodes paths as CP932, logs in to /home/u and stores files as 0600, a local
 // folder "local" and a recording client. The bounds never flake on a loaded machine and still end a
-// failing test. `kind` "no chmod": the server refuses SITE CHMOD.
+// failing test. `kind` "no chmod": the server refuses SITE CHMOD; "no tls": the client requires TLS
+// from a server without; an FTPS server as FtpServer::Options::tls takes it, and the client with TLS.
 struct Bench {
     explicit Bench(const QString &kind = {}, FtpLimits limits = {10s, 20s})
         : server(root(tmp), {.loginDir = u"/home/u"_s,
                              .encoding = u"cp932"_s,
                              .umask = u"077"_s,
-                             .perm = kind == u"no chmod"_s ? u"elradfmwT"_s : QString()}),
-          client(sink, limits) {}
+                             .perm = kind == u"no chmod"_s ? u"elradfmwT"_s : QString(),
+                             .tls = QStringList{u"trusted"_s, u"untrusted"_s, u"other-name"_s}.contains(kind)
+                                        ? kind
+                                        : QString()}),
+          client(sink, limits) {
+        qputenv("SSL_CERT_FILE", QFile::encodeName(server.trustFile())); // as the README says
+        client.setTls(kind == u"no tls"_s || !server.trustFile().isEmpty());
+    }
     static QString root(const QTemporaryDir &tmp) {
         for (const QString &folder : {u"srv/home/u"_s, u"srv/www"_s, u"local"_s})
             QDir(tmp.path()).mkpath(folder);
@@ -69,6 +76,8 @@ private slots:
             << QString() << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
         QTest::newRow("parent, 300 KB") << QString() << u"../ipdata.txt"_s << u"home/ipdata.txt"_s
                                         << QByteArray(150000, 0) + QByteArray(150000, 'x');
+        QTest::newRow("over TLS") << u"trusted"_s << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s
+                                  << "on\r\n"_ba;
         QTest::newRow("SITE CHMOD refused")
             << u"no chmod"_s << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s << "on\r\n"_ba;
         QTest::newRow("japanese, blank, %, #, ?")
@@ -96,6 +105,7 @@ private slots:
         const QStringList verbs = b.server.verbs();
         QVERIFY(verbs.count(u"USER"_s) == 2 && !verbs.contains(u"PORT"_s) && !verbs.contains(u"EPRT"_s));
         QVERIFY(verbs.contains(u"SITE"_s));
+        QCOMPARE(verbs.count(u"AUTH"_s) + verbs.count(u"PROT"_s), kind == u"trusted"_s ? 4 : 0);
     }
 
     // A refused download is silent and true; wrong settings and refused uploads show
@@ -122,6 +132,12 @@ private slots:
             QTest::addRow("%s: nothing listens", tag) << Failure{put, u"nobody"_s, ip, local, connect + u"7"_s};
             QTest::addRow("%s: command in password", tag) << Failure{put, u"command"_s, ip, local, connect + u"43"_s};
             QTest::addRow("%s: never greeted", tag) << Failure{put, u"mute"_s, ip, local, connect + u"28"_s};
+            QTest::addRow("%s: TLS required, none offered", tag)
+                << Failure{put, u"no tls"_s, ip, local, connect + u"64"_s};
+            QTest::addRow("%s: certificate not trusted", tag)
+                << Failure{put, u"untrusted"_s, ip, local, connect + u"60"_s};
+            QTest::addRow("%s: certificate for another name", tag)
+                << Failure{put, u"other-name"_s, ip, local, connect + u"60"_s};
         }
         const QString refused = u"FtpPutFile:GetLastError="_s;
         QTest::newRow("put: no remote folder") << Failure{true, {}, u"/no/ipdata.txt"_s, up, refused + u"25"_s};
@@ -158,8 +174,10 @@ private slots:
         QCOMPARE(readAll(b.srv(u"home/u/ipdata.txt"_s)), theirs);
         QCOMPARE(b.localFiles(), (QStringList{u"ipdata.txt"_s, u"up.txt"_s}));
         QCOMPARE(readAll(b.loc(u"ipdata.txt"_s)), mine);
-        // A download logs in all the same, so wrong settings show even with a working copy present.
-        QVERIFY(!f.fault.isEmpty() || b.server.verbs().contains(u"PASS"_s));
+        // A download logs in all the same, so wrong settings show even with a working copy present;
+        // without TLS to be had, the user name is never sent.
+        QCOMPARE(b.server.verbs().contains(u"USER"_s),
+                 QStringList({{}, u"cap"_s, u"password"_s}).contains(f.fault));
     }
 };
 

@@ -14,6 +14,8 @@ public:
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
         QString umask;                             // octal, for the files it stores
         QString perm;                              // pyftpdlib's permissions; empty: all
+        // FTPS with a new certificate: "trusted", "untrusted" or "other-name" (trusted, another name)
+        QString tls;
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}
@@ -24,6 +26,8 @@ public:
     QString errorString() const { return error_; }
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(port_); } // as the settings hold it
     const Options &options() const { return options_; }
+    // With Options::tls, the certificate a client should trust (PEM).
+    QString trustFile() const { return trust_; }
     // The verbs of the commands received so far, oldest first.
     QStringList verbs();
 
@@ -34,6 +38,7 @@ private:
     QStringList verbs_;
     quint16 port_ = 0;
     QString error_;
+    QString trust_;
 };
 
 // A TCP port on 127.0.0.1 that nothing listens on (bound, then released).
