@@ -16,9 +16,8 @@ using testsupport::writeAll;
 namespace {
 
 // A server root "srv" that decodes paths as CP932, logs in to /home/u and stores files as 0600, a local
-// folder "local" and a recording client. The bounds never flake on a loaded machine and still end a
-// failing test. `kind` "no chmod": the server refuses SITE CHMOD; "no tls": the client requires TLS
-// from a server without; an FTPS server as FtpServer::Options::tls takes it, and the client with TLS.
+// folder "local", a recording client, bounds that never flake on a loaded machine. `kind`: "no chmod" (the
+// server refuses SITE CHMOD), "no tls" (TLS asked of a plain server), or FtpServer's TLS kinds (with TLS).
 struct Bench {
     explicit Bench(const QString &kind = {}, FtpLimits limits = {10s, 20s})
         : server(root(tmp), {.loginDir = u"/home/u"_s,

@@ -1,9 +1,9 @@
 """Local FTP server for the tests (pyftpdlib): USER PASSWORD ROOT [--login-dir DIR] [--encoding ENC]
 [--umask OCTAL] [--perm PERM] [--tls trusted|untrusted|other-name --trust FILE].
 Prints "PORT <n>" once it listens on 127.0.0.1, then "CMD <verb> <argument>" for every command
-before it answers it (the password masked). Exits when its standard input closes.
-With --tls it offers AUTH TLS with a new self-signed certificate for 127.0.0.1 and writes the
-certificate a client should trust to FILE: that one, another one, or one for another name."""
+before it answers it (the password masked). Exits when its standard input closes. --tls offers AUTH
+TLS with a new self-signed certificate and writes to FILE the one a client should trust: that one,
+another one, or that one made for another host name."""
 
 import argparse
 import logging
@@ -49,19 +49,13 @@ if args.tls:
     from pyftpdlib.handlers import TLS_DTPHandler
     from pyftpdlib.handlers import TLS_FTPHandler as Base
 
-    def certificate(name):
+    def certificate(alt):
         key = ec.generate_private_key(ec.SECP256R1())
-        subject = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, name)])
-        try:
-            alt = x509.IPAddress(ipaddress.ip_address(name))
-        except ValueError:
-            alt = x509.DNSName(name)
+        name = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "zentrow test")])
         now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
-        cert = (x509.CertificateBuilder().subject_name(subject).issuer_name(subject)
-                .public_key(key.public_key()).serial_number(x509.random_serial_number())
-                .not_valid_before(now - day).not_valid_after(now + day)
-                .add_extension(x509.SubjectAlternativeName([alt]), critical=False)
-                .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True)
+        cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key())
+                .serial_number(x509.random_serial_number()).not_valid_before(now - day)
+                .not_valid_after(now + day).add_extension(x509.SubjectAlternativeName([alt]), critical=False)
                 .sign(key, hashes.SHA256()))
         return crypto.X509.from_cryptography(cert), crypto.PKey.from_cryptography_key(key)
 
@@ -71,8 +65,9 @@ if args.tls:
         def readable(self):
             return self._ssl_accepting or super().readable()
 
-    served, key = certificate("zentrow.invalid" if args.tls == "other-name" else "127.0.0.1")
-    trusted = certificate("127.0.0.1")[0] if args.tls == "untrusted" else served
+    loopback = x509.IPAddress(ipaddress.ip_address("127.0.0.1"))
+    served, key = certificate(x509.DNSName("zentrow.invalid") if args.tls == "other-name" else loopback)
+    trusted = certificate(loopback)[0] if args.tls == "untrusted" else served
     with open(args.trust, "wb") as f:
         f.write(crypto.dump_certificate(crypto.FILETYPE_PEM, trusted))
     Base.dtp_handler = DataHandler
