@@ -13,12 +13,25 @@ class FtpClient {
 public:
     virtual ~FtpClient() = default;
 
+    // What a download found. FTPGet's flag is false only for Failed.
+    enum class GetStatus {
+        Fetched,      // the server's file is now the local file
+        LocalExists,  // a local file was there already and was kept
+        NoRemoteFile, // the server said the file (or its folder) is not there
+        Broken,       // logged in, but the transfer failed (silent, no file left)
+        Failed,       // no session or no log-in: the message has been shown
+    };
     // Downloads strRemoteFile to strLocalFile. An existing local file is never replaced and a
-    // broken download never leaves a file behind. A refused download (local file present,
-    // remote file missing, and the like) is silent and returns true; false only when the
-    // session or the log-in failed.
-    virtual bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
-                        const QString &strRemoteFile, const QString &strLocalFile) = 0;
+    // broken download never leaves a file behind. Only Failed shows a message.
+    virtual GetStatus download(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                               const QString &strRemoteFile, const QString &strLocalFile) = 0;
+
+    // download() with a refused download (local file present, remote file missing, and the like)
+    // counted as done: false only when the session or the log-in failed.
+    bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                const QString &strRemoteFile, const QString &strLocalFile) {
+        return download(strFtpSvr, strUserID, strPassword, strRemoteFile, strLocalFile) != GetStatus::Failed;
+    }
 
     // Uploads strLocalFile to strRemoteFile, replacing the server's file. Returns true only when
     // the server confirmed the whole file.
@@ -28,9 +41,9 @@ public:
 
 // Bounds of one call. Tests shorten them; a home line needs the defaults.
 struct FtpLimits {
-    std::chrono::milliseconds connectTimeout{15000}; // name lookup, TCP connect and log-in
+    std::chrono::milliseconds connectTimeout{15000};  // name lookup, TCP connect and log-in
     std::chrono::milliseconds transferTimeout{60000}; // each of the two steps, log-in and transfer
-    qint64 maxDownloadBytes = 1 << 20;               // a larger remote file is not fetched
+    qint64 maxDownloadBytes = 1 << 20;                // a larger remote file is not fetched
 };
 
 // The codes shown in the messages are libcurl's CURLcode numbers. The ones this program sets
@@ -54,17 +67,25 @@ class CurlFtpClient final : public FtpClient {
 public:
     explicit CurlFtpClient(MessageSink &sink, FtpLimits limits = {});
 
-    bool FTPGet(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
-                const QString &strRemoteFile, const QString &strLocalFile) override;
+    // FTPS (explicit, AUTH TLS) for the calls that follow: the log-in and both connections only
+    // over TLS, the server's certificate and name verified against the system's store or the file
+    // SSL_CERT_FILE names. A server without TLS or with a certificate that fails is left before
+    // the log-in, with the code in the connect message. Off by default; the setting FtpTls.
+    void setTls(bool on) { tls_ = on; }
+
+    GetStatus download(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
+                       const QString &strRemoteFile, const QString &strLocalFile) override;
     bool FtpPut(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
                 const QString &strRemoteFile, const QString &strLocalFile) override;
 
 private:
     enum class Direction { Get, Put };
+    // False after a message; `got` (downloads) receives what the transfer found.
     bool run(Direction dir, const QString &server, const QString &user, const QString &password,
-             const QString &remote, const QString &local);
+             const QString &remote, const QString &local, GetStatus *got = nullptr);
     void report(Direction dir, const QString &text);
 
     MessageSink &sink_;
     FtpLimits limits_;
+    bool tls_ = false;
 };

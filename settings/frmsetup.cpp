@@ -130,6 +130,9 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     placeCaptioned(lblPath, 300, 1440, 1995, 180);
     txtPath = textBox(frmFtp);
     place(txtPath, 300, 1680, 4635, 270);
+    // Beside the password it protects, where the frame has room.
+    chkFtpTls = new QCheckBox(u"FTPS (TLS) を使用"_s, frmFtp);
+    placeCaptioned(chkFtpTls, 3180, 968, 1965, 255);
 
     Frame1 = new Frame(u"IP ﾁｪｯｸ設定"_s, client);
     place(Frame1, 180, 2460, 5235, 2115);
@@ -165,7 +168,8 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     setTabOrder(txtFtpSv, txtUser);
     setTabOrder(txtUser, txtPass);
     setTabOrder(txtPass, txtPath);
-    setTabOrder(txtPath, chkAuto);
+    setTabOrder(txtPath, chkFtpTls);
+    setTabOrder(chkFtpTls, chkAuto);
     setTabOrder(chkAuto, optSel[0]);
     setTabOrder(optSel[0], optSel[1]);
     setTabOrder(optSel[1], txtChkAdd);
@@ -188,6 +192,7 @@ void frmSetup::Form_Load() {
     // Only 1 means automatic anywhere in the program, so anything else shows as unchecked.
     chkAuto->setChecked(rec_.intChkAuto == 1);
     optSel[rec_.intIpChk != 0 ? 1 : 0]->setChecked(true);
+    chkFtpTls->setChecked(rec_.intFtpTls != 0);
     loaded_ = true;
     // The window may take the focus as it is added, before its texts are set; setting them dropped the
     // selection.
@@ -206,4 +211,5 @@ void frmSetup::SaveSetupState() {
     rec_.strIpAdd = txtChkAdd->text();
     rec_.intChkAuto = chkAuto->isChecked() ? 1 : 0;
     rec_.intIpChk = optSel[0]->isChecked() ? 0 : 1;
+    rec_.intFtpTls = chkFtpTls->isChecked() ? 1 : 0;
 }

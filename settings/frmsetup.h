@@ -37,7 +37,7 @@ private:
     bool focusedByMouse_ = false;
 };
 
-// The settings window: edits the seven user settings of the record.
+// The settings window: edits the eight user settings of the record.
 class frmSetup : public MdiChild {
     Q_OBJECT
 public:
@@ -56,6 +56,7 @@ public:
     TextBox *txtPass;
     QLabel *lblPath;
     TextBox *txtPath;
+    QCheckBox *chkFtpTls;
     QGroupBox *Frame1;
     QCheckBox *chkAuto;
     std::array<QRadioButton *, 2> optSel; // 0 the address-echo CGI, 1 SMTP

@@ -87,6 +87,7 @@ void SettingsStore::LoadSetData() {
     rec_.strIpAdd = readKey(sh, u"IpAdd"_s);
     rec_.intChkAuto = vbnumber::toInt16(readKey(sh, u"ChkAuto"_s));
     rec_.intIpChk = vbnumber::toInt16(readKey(sh, u"IpChk"_s));
+    rec_.intFtpTls = vbnumber::toInt16(readKey(sh, u"FtpTls"_s));
 }
 
 void SettingsStore::SaveConData() {
@@ -107,6 +108,7 @@ void SettingsStore::SaveSetData() {
     writeKey(sh, u"IpAdd"_s, rec_.strIpAdd);
     writeKey(sh, u"ChkAuto"_s, vbnumber::fromInt(rec_.intChkAuto));
     writeKey(sh, u"IpChk"_s, vbnumber::fromInt(rec_.intIpChk));
+    writeKey(sh, u"FtpTls"_s, vbnumber::fromInt(rec_.intFtpTls));
     protectFile(iniPath());
 }
 

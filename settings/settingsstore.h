@@ -18,6 +18,7 @@ struct SettingsRecord {
     QString strIpAdd;      // SMTP server, or the address-echo CGI's URL
     qint16 intChkAuto = 0; // 1 uploads changes at once
     qint16 intIpChk = 0;   // 1 SMTP, anything else the CGI
+    qint16 intFtpTls = 0;  // not 0: FTP over TLS
 
     bool operator==(const SettingsRecord &) const = default;
 

@@ -7,7 +7,7 @@ ZENTROW_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libxkbcommon-dev libcurl4-openssl-dev
   fonts-noto-cjk xvfb xauth
-  python3-pyftpdlib perl lighttpd apache2-bin media-types curl procps
+  python3-pyftpdlib python3-openssl perl lighttpd apache2-bin media-types curl procps
   dpkg-dev desktop-file-utils appstream
 )
 

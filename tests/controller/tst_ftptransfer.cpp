@@ -15,12 +15,22 @@ using testsupport::writeAll;
 
 namespace {
 
-// A server root "srv" that decodes paths as CP932 and logs in to /home/u, a local folder "local"
-// and a recording client. The bounds never flake on a loaded machine and still end a failing test.
+// A server root "srv" that decodes paths as CP932, logs in to /home/u and stores files as 0600, a local
+// folder "local", a recording client, bounds that never flake on a loaded machine. `kind`: "no chmod" (the
+// server refuses SITE CHMOD), "no tls" (TLS asked of a plain server), or FtpServer's TLS kinds (with TLS).
 struct Bench {
-    explicit Bench(FtpLimits limits = {10s, 20s})
-        : server(root(tmp), {.loginDir = u"/home/u"_s, .encoding = u"cp932"_s}),
-          client(sink, limits) {}
+    explicit Bench(const QString &kind = {}, FtpLimits limits = {10s, 20s})
+        : server(root(tmp), {.loginDir = u"/home/u"_s,
+                             .encoding = u"cp932"_s,
+                             .umask = u"077"_s,
+                             .perm = kind == u"no chmod"_s ? u"elradfmwT"_s : QString(),
+                             .tls = QStringList{u"trusted"_s, u"untrusted"_s, u"other-name"_s}.contains(kind)
+                                        ? kind
+                                        : QString()}),
+          client(sink, limits) {
+        qputenv("SSL_CERT_FILE", QFile::encodeName(server.trustFile())); // as the README says
+        client.setTls(kind == u"no tls"_s || !server.trustFile().isEmpty());
+    }
     static QString root(const QTemporaryDir &tmp) {
         for (const QString &folder : {u"srv/home/u"_s, u"srv/www"_s, u"local"_s})
             QDir(tmp.path()).mkpath(folder);
@@ -37,11 +47,14 @@ struct Bench {
     CurlFtpClient client;
 };
 
+using Got = FtpClient::GetStatus;
+
 // `fault`: "cap" (4 KB), "password", "command" (in the password), "nobody" (listening), "mute" (never
-// greets). `message` empty: none, and true.
+// greets). `message` empty: none, and true. `got`: what a download finds.
 struct Failure {
     bool upload;
     QString fault, remote, local, message;
+    Got got = Got::Failed;
 };
 
 } // namespace
@@ -50,33 +63,48 @@ class tst_ftptransfer : public QObject {
     Q_OBJECT
 private slots:
     // Up and down byte for byte, the remote path sent as given: relative to the log-in directory or absolute.
+    // The upload is made readable for the web server (0644), or left as it is by a server that refuses.
     void transfer_data() {
+        QTest::addColumn<QString>("kind"); // as Bench takes it
         QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("onDisk"); // below the server root
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("relative, CP932") << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s << "off,1.2.3.4,\x95\xC2\x8D\xBD\r\n"_ba;
-        QTest::newRow("absolute, NUL, ^Z, lone CR, LF") << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
-        QTest::newRow("parent, 300 KB") << u"../ipdata.txt"_s << u"home/ipdata.txt"_s << QByteArray(150000, 0) + QByteArray(150000, 'x');
-        QTest::newRow("japanese, blank, %, #, ?") << u"/www/表示 %41#?.txt"_s << u"www/表示 %41#?.txt"_s << "on\r\n"_ba;
+        QTest::newRow("relative, CP932") << QString() << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s
+                                         << "off,1.2.3.4,\x95\xC2\x8D\xBD\r\n"_ba;
+        QTest::newRow("absolute, NUL, ^Z, lone CR, LF")
+            << QString() << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
+        QTest::newRow("parent, 300 KB") << QString() << u"../ipdata.txt"_s << u"home/ipdata.txt"_s
+                                        << QByteArray(150000, 0) + QByteArray(150000, 'x');
+        QTest::newRow("over TLS") << u"trusted"_s << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s
+                                  << "on\r\n"_ba;
+        QTest::newRow("SITE CHMOD refused")
+            << u"no chmod"_s << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s << "on\r\n"_ba;
+        QTest::newRow("japanese, blank, %, #, ?")
+            << QString() << u"/www/表示 %41#?.txt"_s << u"www/表示 %41#?.txt"_s << "on\r\n"_ba;
     }
     void transfer() {
+        QFETCH(QString, kind);
         QFETCH(QString, remote);
         QFETCH(QString, onDisk);
         QFETCH(QByteArray, content);
-        Bench b;
+        Bench b(kind);
         QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
         QVERIFY(writeAll(b.loc(u"up.txt"_s), content));
         const QString user = b.server.options().user, password = b.server.options().password;
         QVERIFY(b.client.FtpPut(b.server.hostPort(), user, password, remote, b.loc(u"up.txt"_s)));
         QCOMPARE(readAll(b.srv(onDisk)), content);
+        QCOMPARE(testsupport::fileMode(b.srv(onDisk)), kind == u"no chmod"_s ? 0600u : 0644u);
         QVERIFY(writeAll(b.srv(onDisk), content + "2"));
-        QVERIFY(b.client.FTPGet(b.server.hostPort(), user, password, remote, b.loc(u"down.txt"_s)));
+        QCOMPARE(b.client.download(b.server.hostPort(), user, password, remote, b.loc(u"down.txt"_s)),
+                 Got::Fetched);
         QCOMPARE(readAll(b.loc(u"down.txt"_s)), content + "2");
         QVERIFY(b.sink.boxes.isEmpty());
         QCOMPARE(b.localFiles(), (QStringList{u"down.txt"_s, u"up.txt"_s}));
         // One log-in per call, passive data connections (active ones fail behind a router).
         const QStringList verbs = b.server.verbs();
         QVERIFY(verbs.count(u"USER"_s) == 2 && !verbs.contains(u"PORT"_s) && !verbs.contains(u"EPRT"_s));
+        QVERIFY(verbs.contains(u"SITE"_s));
+        QCOMPARE(verbs.count(u"AUTH"_s) + verbs.count(u"PROT"_s), kind == u"trusted"_s ? 4 : 0);
     }
 
     // A refused download is silent and true; wrong settings and refused uploads show
@@ -84,11 +112,17 @@ private slots:
     void failure_data() {
         QTest::addColumn<Failure>("f");
         const QString ip = u"ipdata.txt"_s, fresh = u"new.txt"_s, up = u"up.txt"_s;
-        QTest::newRow("get onto a local file: never replaced") << Failure{false, {}, ip, ip, {}};
-        QTest::newRow("get: no remote file") << Failure{false, {}, u"missing.txt"_s, fresh, {}};
-        QTest::newRow("get: remote folder") << Failure{false, {}, u"/www/"_s, fresh, {}};
-        QTest::newRow("get: no local folder") << Failure{false, {}, ip, u"nowhere/new.txt"_s, {}};
-        QTest::newRow("get: larger than the cap") << Failure{false, u"cap"_s, ip, fresh, {}};
+        QTest::newRow("get onto a local file: never replaced")
+            << Failure{false, {}, ip, ip, {}, Got::LocalExists};
+        QTest::newRow("get: no remote file")
+            << Failure{false, {}, u"missing.txt"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: no remote folder")
+            << Failure{false, {}, u"/no/ipdata.txt"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: remote folder") << Failure{false, {}, u"/www/"_s, fresh, {}, Got::Broken};
+        QTest::newRow("get: empty remote path") << Failure{false, {}, {}, fresh, {}, Got::Broken};
+        QTest::newRow("get: no local folder")
+            << Failure{false, {}, ip, u"nowhere/new.txt"_s, {}, Got::Broken};
+        QTest::newRow("get: larger than the cap") << Failure{false, u"cap"_s, ip, fresh, {}, Got::Broken};
         const QString connect = u"InternetConnect:GetLastError="_s;
         for (const bool put : {false, true}) {
             const char *tag = put ? "put" : "get";
@@ -97,6 +131,12 @@ private slots:
             QTest::addRow("%s: nothing listens", tag) << Failure{put, u"nobody"_s, ip, local, connect + u"7"_s};
             QTest::addRow("%s: command in password", tag) << Failure{put, u"command"_s, ip, local, connect + u"43"_s};
             QTest::addRow("%s: never greeted", tag) << Failure{put, u"mute"_s, ip, local, connect + u"28"_s};
+            QTest::addRow("%s: TLS required, none offered", tag)
+                << Failure{put, u"no tls"_s, ip, local, connect + u"64"_s};
+            QTest::addRow("%s: certificate not trusted", tag)
+                << Failure{put, u"untrusted"_s, ip, local, connect + u"60"_s};
+            QTest::addRow("%s: certificate for another name", tag)
+                << Failure{put, u"other-name"_s, ip, local, connect + u"60"_s};
         }
         const QString refused = u"FtpPutFile:GetLastError="_s;
         QTest::newRow("put: no remote folder") << Failure{true, {}, u"/no/ipdata.txt"_s, up, refused + u"25"_s};
@@ -105,7 +145,7 @@ private slots:
     }
     void failure() {
         QFETCH(Failure, f);
-        Bench b({4s, 20s, f.fault == u"cap"_s ? 4096 : 1 << 20});
+        Bench b(f.fault, {4s, 20s, f.fault == u"cap"_s ? 4096 : 1 << 20});
         QTcpServer mute; // never accepts: the kernel completes the handshake, nobody answers
         QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
         QVERIFY(mute.listen(QHostAddress::LocalHost, 0));
@@ -119,9 +159,10 @@ private slots:
                                  : f.fault == u"command"_s ? u"secret\r\nDELE ipdata.txt"_s
                                                            : b.server.options().password;
         const QString user = b.server.options().user;
-        QCOMPARE(f.upload ? b.client.FtpPut(host, user, password, f.remote, b.loc(f.local))
-                          : b.client.FTPGet(host, user, password, f.remote, b.loc(f.local)),
-                 f.message.isEmpty());
+        if (f.upload)
+            QCOMPARE(b.client.FtpPut(host, user, password, f.remote, b.loc(f.local)), f.message.isEmpty());
+        else
+            QCOMPARE(b.client.download(host, user, password, f.remote, b.loc(f.local)), f.got);
         QCOMPARE(b.sink.boxes.size(), f.message.isEmpty() ? 0 : 1);
         for (const Box &box : std::as_const(b.sink.boxes)) {
             QCOMPARE(box.text, f.message);
@@ -132,8 +173,10 @@ private slots:
         QCOMPARE(readAll(b.srv(u"home/u/ipdata.txt"_s)), theirs);
         QCOMPARE(b.localFiles(), (QStringList{u"ipdata.txt"_s, u"up.txt"_s}));
         QCOMPARE(readAll(b.loc(u"ipdata.txt"_s)), mine);
-        // A download logs in all the same, so wrong settings show even with a working copy present.
-        QVERIFY(!f.fault.isEmpty() || b.server.verbs().contains(u"PASS"_s));
+        // A download logs in all the same, so wrong settings show even with a working copy present;
+        // without TLS to be had, the user name is never sent.
+        QCOMPARE(b.server.verbs().contains(u"USER"_s),
+                 QStringList({{}, u"cap"_s, u"password"_s}).contains(f.fault));
     }
 };
 

@@ -29,7 +29,7 @@ struct Window : FtpClient {
         w->setMessageSink(&sink);
         w->setFtpClient(this);
     }
-    bool FTPGet(Arg, Arg, Arg, Arg, Arg) override { return true; }
+    GetStatus download(Arg, Arg, Arg, Arg, Arg) override { return GetStatus::LocalExists; }
     bool FtpPut(Arg, Arg, Arg, Arg, Arg) override { return ++uploads; }
     // The address and its label, the boxes, the uploads and the working copy after the faulty check,
     // or after the good one that found 203.0.113.10.

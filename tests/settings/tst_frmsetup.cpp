@@ -41,8 +41,8 @@ bool wholeTextSelected(QLineEdit *box) {
     return box->hasFocus() && box->selectionStart() == 0 && box->selectionLength() == box->text().size();
 }
 
-// Texts filled, stored chkAuto and intIpChk, shown check and option, a click on both switches.
-using Switches = std::array<int, 6>;
+// Texts filled, stored chkAuto, intIpChk and intFtpTls, shown checks and option, a click on the switches.
+using Switches = std::array<int, 8>;
 
 } // namespace
 
@@ -51,35 +51,39 @@ class tst_frmsetup : public QObject {
 private slots:
     void mapping_data() {
         QTest::addColumn<Switches>("s");
-        QTest::newRow("first start") << Switches{0, 0, 0, 0, 0, 0};
-        QTest::newRow("odd values") << Switches{1, 2, -7, 0, 1, 0};
-        QTest::newRow("both switched on") << Switches{1, 0, 0, 0, 0, 1};
-        QTest::newRow("both switched off") << Switches{1, 1, 1, 1, 1, 1};
+        QTest::newRow("first start") << Switches{0, 0, 0, 0, 0, 0, 0, 0};
+        QTest::newRow("odd values") << Switches{1, 2, -7, -1, 0, 1, 1, 0};
+        QTest::newRow("all switched on") << Switches{1, 0, 0, 0, 0, 0, 0, 1};
+        QTest::newRow("all switched off") << Switches{1, 1, 1, 1, 1, 1, 1, 1};
     }
     // The record shows in the window, and O K stores what the window shows.
     void mapping() {
         QFETCH(Switches, s);
-        const auto [filled, chkAuto, ipChk, checked, option, click] = s;
+        const auto [filled, chkAuto, ipChk, ftpTls, checked, option, tlsChecked, click] = s;
         Run run;
         SettingsRecord rec;
         for (int i = 0; filled && i < 5; ++i)
             *fields(rec)[i] = kTexts[i];
         rec.intChkAuto = qint16(chkAuto);
         rec.intIpChk = qint16(ipChk);
+        rec.intFtpTls = qint16(ftpTls);
         run.store.record() = rec;
         frmSetup *w = run.open();
         for (int i = 0; i < 5; ++i)
             QCOMPARE(boxes(w)[i]->text(), *fields(rec)[i]);
         QCOMPARE(w->chkAuto->isChecked(), bool(checked));
+        QCOMPARE(w->chkFtpTls->isChecked(), bool(tlsChecked));
         QVERIFY(w->optSel[option]->isChecked() && !w->optSel[1 - option]->isChecked());
         QCOMPARE(w->txtPass->displayText(), QString(rec.strFtpPass.size(), u'*')); // the password never shows
         if (click) {
             QTest::mouseClick(w->chkAuto, Qt::LeftButton);
             QTest::mouseClick(w->optSel[1 - option], Qt::LeftButton);
+            QTest::mouseClick(w->chkFtpTls, Qt::LeftButton);
         }
         QTest::mouseClick(w->cmdOk, Qt::LeftButton);
         rec.intChkAuto = qint16(checked != click);
         rec.intIpChk = qint16(click ? 1 - option : option);
+        rec.intFtpTls = qint16(tlsChecked != click);
         QCOMPARE(run.store.record(), rec);
     }
 
@@ -108,7 +112,8 @@ private slots:
         w = run.open(); // reads the record again
         QVERIFY(w->chkAuto->isChecked());
         QTest::mouseClick(w->optSel[1], Qt::LeftButton);
-        expected.intIpChk = 1;
+        QTest::mouseClick(w->chkFtpTls, Qt::LeftButton);
+        expected.intIpChk = expected.intFtpTls = 1;
         // Typed keys stop where the stored form would outgrow what a read gives back: 189 bytes
         // of password, whose Base64 form is 252 characters; a double-byte character that does not fit
         // is refused whole.
@@ -132,7 +137,7 @@ private slots:
         run.store.record().intIpChk = 1;
         frmSetup *w = run.open();
         QVERIFY(wholeTextSelected(w->txtFtpSv));
-        const QList<QWidget *> order = {w->txtUser,   w->txtPass,   w->txtPath, w->chkAuto,
+        const QList<QWidget *> order = {w->txtUser,   w->txtPass,   w->txtPath, w->chkFtpTls, w->chkAuto,
                                         w->optSel[1], w->txtChkAdd, w->cmdOk,   w->txtFtpSv};
         for (QWidget *next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

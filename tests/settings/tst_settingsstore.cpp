@@ -35,15 +35,17 @@ private slots:
         SettingsStore store(dir_->path());
         store.record().strFtpSv = u"stale"_s;
         store.record().intTimer = 3;
+        store.record().intFtpTls = 1;
         store.LoadSetData();
         store.LoadConData();
         QCOMPARE(store.record(), SettingsRecord{});
         QVERIFY(!QFile::exists(ini()));
         store.SaveSetData();
         store.SaveConData();
-        QCOMPARE(readAll(ini()),
-                 "[SetData]\r\nFtpSv=\r\nFtpUser=\r\nFtpPass=\r\nFtpPath=\r\nIpAdd=\r\nChkAuto=0\r\n"
-                 "IpChk=0\r\n[ConData]\r\nWanIp=\r\nPvnSt=\r\nPvnIp=\r\nPvnMsg=\r\nTimer=0\r\n"_ba);
+        QCOMPARE(
+            readAll(ini()),
+            "[SetData]\r\nFtpSv=\r\nFtpUser=\r\nFtpPass=\r\nFtpPath=\r\nIpAdd=\r\nChkAuto=0\r\nIpChk=0\r\n"
+            "FtpTls=0\r\n[ConData]\r\nWanIp=\r\nPvnSt=\r\nPvnIp=\r\nPvnMsg=\r\nTimer=0\r\n"_ba);
     }
 
     // A run's end and the next start give back the record; the address of this run, published, becomes
@@ -56,7 +58,7 @@ private slots:
         // clang-format off
         const SettingsRecord rec{u"203.0.113.7"_s, u"203.0.113.7"_s, u"off"_s, u"198.51.100.2"_s, text + u'M', -1,
                                  text + u'S', text + u'U', text, u"/public_html/ipdata.txt"_s,
-                                 u"http://example.jp/nomrel.cgi"_s, 32767, -32768};
+                                 u"http://example.jp/nomrel.cgi"_s, 32767, -32768, 1};
         // clang-format on
         SettingsRecord expected = rec;
         expected.strWanIp.clear();

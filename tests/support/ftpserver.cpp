@@ -5,11 +5,17 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-FtpServer::FtpServer(const QString &root, const Options &options) : options_(options) {
+FtpServer::FtpServer(const QString &root, const Options &options)
+    : options_(options), trust_(options.tls.isEmpty() ? QString() : root + u"-trust.pem"_s) {
     QStringList args{QStringLiteral(ZENTROW_TEST_SUPPORT_DIR "/ftpserver.py"), options_.user,
                      options_.password, root};
-    args << u"--login-dir"_s << options_.loginDir << u"--encoding"_s << options_.encoding << u"--perm"_s
-         << options_.perm;
+    args << u"--login-dir"_s << options_.loginDir << u"--encoding"_s << options_.encoding;
+    for (const auto &[flag, value] : {std::pair{u"--umask"_s, options_.umask},
+                                      {u"--perm"_s, options_.perm},
+                                      {u"--tls"_s, options_.tls},
+                                      {u"--trust"_s, trust_}})
+        if (!value.isEmpty())
+            args << flag << value;
     process_.start(u"/usr/bin/python3"_s, args);
     // The first line is "PORT <n>" once it listens.
     const QDeadlineTimer deadline(15000);

@@ -10,9 +10,12 @@ public:
     struct Options {
         QString user = QStringLiteral("zentrow");
         QString password = QStringLiteral("secret");
-        QString loginDir = QStringLiteral("/");      // where a log-in starts, as the client sees it
-        QString encoding = QStringLiteral("utf8");   // how the server decodes paths
-        QString perm = QStringLiteral("elradfmwMT"); // pyftpdlib's permission letters
+        QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
+        QString encoding = QStringLiteral("utf8"); // how the server decodes paths
+        QString umask;                             // octal, for the files it stores
+        QString perm;                              // pyftpdlib's permissions; empty: all
+        // FTPS with a new certificate: "trusted", "untrusted" or "other-name" (trusted, another name)
+        QString tls;
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}
@@ -23,6 +26,8 @@ public:
     QString errorString() const { return error_; }
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(port_); } // as the settings hold it
     const Options &options() const { return options_; }
+    // With Options::tls, the certificate a client should trust (PEM).
+    QString trustFile() const { return trust_; }
     // The verbs of the commands received so far, oldest first.
     QStringList verbs();
 
@@ -33,6 +38,7 @@ private:
     QStringList verbs_;
     quint16 port_ = 0;
     QString error_;
+    QString trust_;
 };
 
 // A TCP port on 127.0.0.1 that nothing listens on (bound, then released).
