@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controller/ftptransfer.h"
+#include "controller/messagebox.h"
 #include "controller/wancheck.h"
 #include "settings/settingsstore.h"
 
@@ -11,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-class MessageSink;
+class CurlFtpClient;
 class SmtpExchange;
 
 // One run's checks and publications, free of widgets: finding the address, fetching and reading
@@ -20,27 +21,42 @@ class SmtpExchange;
 class CheckSession : public QObject {
     Q_OBJECT
 public:
+    // How a check ended.
+    enum class Outcome {
+        Unchanged,    // the address is the one last published
+        NoAddress,    // nothing detected
+        Published,    // the new address is on the server
+        UploadFailed, // not published: the server could not be reached or refused the file
+        Manual,       // changed, waits for the manual upload
+        Cancelled,    // the run ended meanwhile
+    };
+
     explicit CheckSession(SettingsStore &store, QObject *parent = nullptr);
     ~CheckSession() override;
 
     // Seams. Sinks, clients and fetchers are not owned; nullptr restores the real one.
-    void setMessageSink(MessageSink *sink);
+    void setMessageSink(MessageSink *sink) { sink_ = sink; }
     void setFtpClient(FtpClient *client) { ftp_ = client; }
     void setHttpFetcher(wancheck::HttpFetcher *fetcher) { fetcher_ = fetcher; }
     // Called with true before and false after every call that blocks on the network.
     void setBlockingHook(std::function<void(bool)> hook) { blockingHook_ = std::move(hook); }
     SmtpExchange &smtp() { return *smtp_; }
-    MessageSink &messageSink();
+    // Everything the session shows passes here, on to the sink.
+    MessageSink &messageSink() { return boxes_; }
     SettingsStore &store() { return store_; }
 
     // Starts a detection. The CGI has its answer on return; SMTP answers later, through
     // wanIpDetected, unless the exchange ends without one.
     void CheckWanIp();
+    // Until the detection under way has ended (at once for the CGI).
+    void waitForDetection();
     // Fetches the server's file while there is no working copy, then reads the working copy.
     void DownloadIpData();
     void ReadIpData();
-    // After every check: a changed address is published (automatic mode) or announced.
-    void PublishIfChanged();
+    // Ends every check: a changed address is published (automatic mode) or announced. The line
+    // that says how the check ended goes to the log and is kept in lastReport().
+    Outcome PublishIfChanged();
+    const QString &lastReport() const { return lastReport_; }
 
     // The run or the window is ending: whatever waits in a box stops there, so that nothing is
     // written or uploaded after the shut-down.
@@ -73,24 +89,41 @@ signals:
     void manualUploadDue();
 
 private:
-    // Write, upload, then read back what was written. True when the server took the file.
-    bool publishSequence();
-    bool FTPGet();
+    // Records what went wrong, then shows it. The session may be gone when show() returns.
+    class Boxes final : public MessageSink {
+    public:
+        explicit Boxes(CheckSession &s) : s_(s) {}
+        void show(const QString &text, const QString &title, int style) override;
+
+    private:
+        CheckSession &s_;
+    };
+
+    // `change` applied to the server's state, written, uploaded and read back. False when the server
+    // did not take the file, or its state could not be had first (then nothing is written).
+    bool publish(const std::function<void(QStringList &)> &change);
     bool FtpPut();
     FtpClient &ftp();
     wancheck::HttpFetcher &fetcher();
     void setWanIp(const QString &address);
+    Outcome report(Outcome outcome);
     // True when the session still exists and has not been cancelled (a box may have ended it).
     static bool alive(const QPointer<CheckSession> &self) { return self && !self->cancelled_; }
 
     SettingsStore &store_;
     SmtpExchange *smtp_ = nullptr;
+    Boxes boxes_{*this};
     MessageSink *sink_ = nullptr;
     std::unique_ptr<MessageSink> defaultSink_;
     FtpClient *ftp_ = nullptr;
-    std::unique_ptr<FtpClient> defaultFtp_;
+    std::unique_ptr<CurlFtpClient> defaultFtp_;
     wancheck::HttpFetcher *fetcher_ = nullptr;
     std::unique_ptr<wancheck::HttpFetcher> defaultFetcher_;
     std::function<void(bool)> blockingHook_;
     bool cancelled_ = false;
+    // The server's state is known in this run: its file was fetched, it has none, or it took ours.
+    bool serverKnown_ = false;
+    QString lastFailure_;  // the last failure shown, for the log
+    QString noAddressWhy_; // why the latest detection gave no address
+    QString lastReport_;
 };

@@ -133,6 +133,7 @@ private:
     void showIpData();
     void showState(bool open);
     void focusMoved(QWidget *old, QWidget *now);
+    void settleMessageFocus();
 
     SettingsStore &store_;
     CheckSession *session_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "controller/statuspictures.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -68,15 +69,21 @@ void frmControl::cmdManual_Click() {
 }
 
 void frmControl::focusMoved(QWidget *old, QWidget *now) {
-    // Only a move to another control of this window is an edit left behind. A press on the title
-    // bar or the close button, a box, another program or the window closing is none.
-    const bool toControl = now && now != txtPvnMsg && widget() && widget()->isAncestorOf(now);
+    // Judged once the focus has settled: a sub-window hands the focus on to a child of its own
+    // within the change that gave it the focus.
+    if (old == txtPvnMsg || (messageLeft_ && now != txtPvnMsg))
+        QMetaObject::invokeMethod(this, &frmControl::settleMessageFocus, Qt::QueuedConnection);
+}
+
+void frmControl::settleMessageFocus() {
+    QWidget *now = QApplication::focusWidget();
     if (now == txtPvnMsg) {
         messageLeft_ = false;
-    } else if (old == txtPvnMsg && !toControl) {
-        messageLeft_ = true;
-    } else if (toControl && (old == txtPvnMsg || messageLeft_)) {
-        messageLeft_ = false;
-        QMetaObject::invokeMethod(this, &frmControl::txtPvnMsg_LostFocus, Qt::QueuedConnection);
+        return;
     }
+    // Only a move to another control of this window is an edit left behind. A press on the title
+    // bar or the close button, a box, another program or the window closing is none, yet.
+    messageLeft_ = !(now && widget() && widget()->isAncestorOf(now));
+    if (!messageLeft_)
+        txtPvnMsg_LostFocus();
 }

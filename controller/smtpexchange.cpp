@@ -35,6 +35,10 @@ void SmtpExchange::setReplyTimeout(int ms) {
     timeout_->setInterval(ms);
 }
 
+int SmtpExchange::replyTimeout() const {
+    return timeout_->interval();
+}
+
 bool SmtpExchange::isRunning() const {
     return running_;
 }
@@ -43,9 +47,10 @@ void SmtpExchange::start(const QString &strIpAdd) {
     timeout_->stop();
     Ws->abort();
     running_ = false;
+    judged_ = false;
     const wancheck::SmtpTarget target = wancheck::parseSmtpTarget(strIpAdd, port_);
     if (target.host.isEmpty()) {
-        emit finished();
+        emit finished(false);
         return;
     }
     running_ = true;
@@ -62,11 +67,21 @@ void SmtpExchange::stop() {
     running_ = false;
 }
 
+void SmtpExchange::close() {
+    timeout_->stop();
+    if (Ws->state() == QAbstractSocket::ConnectedState) {
+        Ws->disconnectFromHost();
+        if (Ws->state() != QAbstractSocket::UnconnectedState)
+            Ws->waitForDisconnected(1000);
+    }
+    end();
+}
+
 void SmtpExchange::end() {
     const bool wasRunning = running_;
     stop();
     if (wasRunning)
-        emit finished();
+        emit finished(judged_);
 }
 
 void SmtpExchange::send(const QByteArray &bytes) {
@@ -91,10 +106,16 @@ void SmtpExchange::Ws_DataArrival() {
     case wancheck::SmtpAction::SendEhlo:
         send(wancheck::ehloLine(localHostName(), Ws->localAddress().toString()));
         break;
-    case wancheck::SmtpAction::TakeAddress:
+    case wancheck::SmtpAction::TakeAddress: {
+        judged_ = true;
+        const QPointer<SmtpExchange> self(this);
         emit addressTaken(decision.address);
+        if (!self)
+            return;
         send(wancheck::kQuit);
+        emit judged(true);
         break;
+    }
     case wancheck::SmtpAction::NoAddress: {
         const QPointer<SmtpExchange> self(this);
         if (sink_)
@@ -102,7 +123,9 @@ void SmtpExchange::Ws_DataArrival() {
                         MessageSink::Information);
         if (!self)
             return;
+        judged_ = true;
         send(wancheck::kQuit);
+        emit judged(false);
         break;
     }
     case wancheck::SmtpAction::Close:

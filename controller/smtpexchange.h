@@ -26,6 +26,7 @@ public:
     void setMessageSink(MessageSink *sink) { sink_ = sink; }
     void setDefaultPort(quint16 port) { port_ = port; }
     void setReplyTimeout(int ms);
+    int replyTimeout() const;
     // Replaces the local host name sent with EHLO (an empty name sends the address literal).
     void setLocalHostName(std::optional<QString> name) { localHostName_ = std::move(name); }
 
@@ -33,6 +34,8 @@ public:
     void start(const QString &strIpAdd);
     // Ends the exchange at once, quietly.
     void stop();
+    // Ends it once what is queued (a QUIT) has gone out, waiting a moment at the most.
+    void close();
     bool isRunning() const;
 
     QTcpSocket *Ws = nullptr;
@@ -43,8 +46,10 @@ public slots:
 signals:
     // The address the server echoed between the brackets of its EHLO reply.
     void addressTaken(const QString &address);
-    // The exchange is over, with or without an address.
-    void finished();
+    // The EHLO reply was judged, with or without an address; QUIT is on its way.
+    void judged(bool address);
+    // The exchange is over; `judged` tells whether a reply came.
+    void finished(bool judged);
 
 private:
     void send(const QByteArray &bytes);
@@ -56,5 +61,6 @@ private:
     std::optional<QString> localHostName_;
     QTimer *timeout_ = nullptr;
     bool running_ = false;
+    bool judged_ = false;
     wancheck::SmtpDialogue dialogue_;
 };

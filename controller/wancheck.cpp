@@ -209,6 +209,7 @@ CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) {
 }
 
 std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
+    error_ = u"not an http or https address"_s;
     const QUrl parsed(url.trimmed());
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || parsed.host().isEmpty() || (scheme != u"http"_s && scheme != u"https"_s))
@@ -239,8 +240,15 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
     curl_easy_cleanup(curl);
 
     // An error page must never pass for an address.
-    if (rc != CURLE_OK || status < 200 || status > 299)
+    if (rc != CURLE_OK) {
+        error_ = QString::fromUtf8(curl_easy_strerror(rc));
         return std::nullopt;
+    }
+    if (status < 200 || status > 299) {
+        error_ = u"HTTP %1"_s.arg(status);
+        return std::nullopt;
+    }
+    error_.clear();
     return sink.body;
 }
 

@@ -69,6 +69,8 @@ public:
     virtual ~HttpFetcher() = default;
     // The body of a 2xx answer, or nothing.
     virtual std::optional<QByteArray> fetch(const QString &url) = 0;
+    // Why the last fetch gave nothing, in a few words.
+    virtual QString lastError() const { return {}; }
 };
 
 // The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
@@ -83,11 +85,13 @@ public:
     CurlHttpFetcher();
     explicit CurlHttpFetcher(Limits limits);
     std::optional<QByteArray> fetch(const QString &url) override;
+    QString lastError() const override { return error_; }
 
     const Limits &limits() const { return limits_; }
 
 private:
     Limits limits_;
+    QString error_;
 };
 
 } // namespace wancheck

@@ -322,8 +322,9 @@ private slots:
             clickTitleBar(w, QStyle::SC_TitleBarLabel);
         if (way == u"list"_s) {
             QTest::mouseClick(w->cboTimer, Qt::LeftButton);
-            QTRY_COMPARE(env.sink.titles(), boxes);
+            QTRY_VERIFY(QApplication::activePopupWidget());
             QApplication::activePopupWidget()->close();
+            QTRY_COMPARE(env.sink.titles(), boxes);
         }
         QTest::qWait(50);
         clickTitleBar(w, QStyle::SC_TitleBarCloseButton);

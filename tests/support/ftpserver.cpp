@@ -13,7 +13,8 @@ FtpServer::FtpServer(const QString &root, const Options &options)
     for (const auto &[flag, value] : {std::pair{u"--umask"_s, options_.umask},
                                       {u"--perm"_s, options_.perm},
                                       {u"--tls"_s, options_.tls},
-                                      {u"--trust"_s, trust_}})
+                                      {u"--trust"_s, trust_},
+                                      {u"--port"_s, options_.port}})
         if (!value.isEmpty())
             args << flag << value;
     process_.start(u"/usr/bin/python3"_s, args);

@@ -12,10 +12,11 @@ public:
         QString password = QStringLiteral("secret");
         QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
-        QString umask;                             // octal, for the files it stores
-        QString perm;                              // pyftpdlib's permissions; empty: all
+        QString umask{};                             // octal, for the files it stores
+        QString perm{};                              // pyftpdlib's permissions; empty: all
         // FTPS with a new certificate: "trusted", "untrusted" or "other-name" (trusted, another name)
-        QString tls;
+        QString tls{};
+        QString port{}; // empty: a free one
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}

@@ -25,6 +25,7 @@ parser.add_argument("--umask")  # for the files it stores: 077 makes them 0600, 
 parser.add_argument("--perm", default="elradfmwMT")  # without M, SITE CHMOD is refused
 parser.add_argument("--tls", choices=("trusted", "untrusted", "other-name"))
 parser.add_argument("--trust")
+parser.add_argument("--port", type=int, default=0)  # 0: a free one
 args = parser.parse_args()
 if args.umask:
     os.umask(int(args.umask, 8))
@@ -91,7 +92,7 @@ class Handler(Base):
 
 Handler.authorizer = DummyAuthorizer()
 Handler.authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
-server = FTPServer(("127.0.0.1", 0), Handler)
+server = FTPServer(("127.0.0.1", args.port), Handler)
 
 
 def watch_stdin():
