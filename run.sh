@@ -4,6 +4,17 @@
 #   ./run.sh --alone  Zentrow on its own, from build/, with its own settings
 set -euo pipefail
 cd "$(dirname "$0")"
+if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+  cat <<'TEXT'
+Usage: ./run.sh [--alone] [zentrow options...]
+Installs what is missing (Debian packages, as root), builds and starts Zentrow.
+  ./run.sh          the local demo: an FTP server and a web server with the gateway scripts on
+                    127.0.0.1, and Zentrow set up to use them (everything in build/demo/)
+  ./run.sh --alone  Zentrow on its own, from build/, with its own settings
+Options after these go to zentrow itself; build/zentrow --help lists them.
+TEXT
+  exit 0
+fi
 source tools/setup.sh
 
 alone=''

@@ -4,6 +4,17 @@
 #   ./test.sh --sanitize  the same, built with AddressSanitizer and UndefinedBehaviorSanitizer
 set -euo pipefail
 cd "$(dirname "$0")"
+if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+  cat <<'TEXT'
+Usage: ./test.sh [--sanitize] [ctest options...]
+Installs what is missing (Debian packages, as root), builds and runs every test headless.
+  ./test.sh                    the whole suite (build/)
+  ./test.sh --sanitize         the same, built with AddressSanitizer and UBSan (build-sanitize/)
+  ./test.sh -R tst_frmcontrol  only the tests whose name matches (any ctest option works)
+With CI=true, compiler warnings are errors.
+TEXT
+  exit 0
+fi
 source tools/setup.sh
 
 build=build

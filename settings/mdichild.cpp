@@ -35,4 +35,5 @@ void MdiChild::closeEvent(QCloseEvent *event) {
     unloaded_ = true;
     emit unloading();
     saveState();
+    emit unloaded();
 }

@@ -14,6 +14,8 @@ public:
 
 signals:
     void unloading();
+    // The window's state is in the record now.
+    void unloaded();
 
 protected:
     // Builds a fixed client area of the given size in twips.

@@ -114,7 +114,9 @@ void SettingsStore::SaveSetData() {
 
 QString SettingsStore::resolveProgramFolder() {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    if (QFileInfo(exeDir).isWritable())
+    // A program in a folder of its own keeps its files there; an installed one (in a "bin" folder,
+    // /usr/bin or ~/.local/bin) keeps them in the user's data folder, whoever may write to "bin".
+    if (QFileInfo(exeDir).isWritable() && QDir(exeDir).dirName() != u"bin"_s)
         return exeDir;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(data);

@@ -52,7 +52,8 @@ public:
     void SaveConData();
     void SaveSetData();
 
-    // The folder of the executable when it can be written, else the per-user data folder.
+    // The folder of the executable when it can be written and is not a "bin" folder, else the
+    // per-user data folder (~/.local/share/Zentrow).
     static QString resolveProgramFolder();
 
 private:

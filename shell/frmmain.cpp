@@ -128,6 +128,11 @@ void frmMain::mnuSet_Click() {
             mnuCont->setEnabled(true);
             restoreRestSize();
         });
+        // What was typed survives a crash: the profile is written as the window closes.
+        connect(child, &MdiChild::unloaded, this, [this] {
+            if (!unloaded_)
+                saveProfile();
+        });
         mdi_->addSubWindow(child);
         child->Form_Load();
     }
@@ -154,14 +159,18 @@ void frmMain::closeEvent(QCloseEvent *event) {
     event->accept();
 }
 
+void frmMain::saveProfile() {
+    store_.SaveSetData();
+    store_.SaveConData();
+}
+
 void frmMain::MDIForm_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
     // Children first: their close handling copies their state into the record.
     mdi_->closeAllSubWindows();
-    store_.SaveSetData();
-    store_.SaveConData();
+    saveProfile();
     // The next run fetches the server's copy again. A copy that cannot be deleted is left.
     const QFileInfo working(store_.ipDataPath());
     if (working.isFile())

@@ -63,6 +63,7 @@ protected:
 private:
     void MDIForm_Load();
     void showChild(MdiChild *child);
+    void saveProfile();
 
     SettingsStore &store_;
     QMdiArea *mdi_;

@@ -74,6 +74,7 @@ private slots:
         cgi("cgi: empty body", perlCgi("200 OK", "''"));
         cgi("cgi: huge body", perlCgi("200 OK", "'IPADDR=[', 1 x (1 << 23), ']=IPADDR'"));
         cgi("cgi: binary", perlCgi("200 OK", "pack('C*', 0 .. 255)"));
+        cgi("cgi: an IPv6 address", perlCgi("200 OK", "'IPADDR=[2001:db8::7]=IPADDR'"));
         // One character a second: complete, it would be an address.
         cgi("cgi: slow past the time limit",
             "$| = 1; " + perlCgi("200 OK", "''") + " sleep 1, print for 'IPADDR=[1.2.3.4]=IPADDR' =~ /./g;");

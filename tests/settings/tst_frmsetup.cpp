@@ -106,6 +106,11 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!run.main.setupWindow());
         QCOMPARE(run.store.record(), expected);
+        {
+            SettingsStore onDisk(run.dir.path()); // written already: a crash now loses nothing
+            onDisk.LoadSetData();
+            QCOMPARE(onDisk.record(), expected);
+        }
         QVERIFY(near(run.main.Width(), 7800) && near(run.main.Height(), 800));
         QVERIFY(run.main.mnuCont->isEnabled() && run.main.mnuSet->isEnabled());
 

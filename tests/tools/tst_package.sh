@@ -23,7 +23,8 @@ check "cpack -G DEB makes ${deb##*/}" test -f "$deb"
 dpkg-deb -x "$deb" "$tmp/package"
 for root in install package; do
   for f in bin/zentrow share/applications/zentrow.desktop share/icons/hicolor/scalable/apps/zentrow.svg \
-    share/metainfo/io.github.zentrow.zentrow.metainfo.xml share/doc/zentrow/README.md; do
+    share/metainfo/io.github.zentrow.zentrow.metainfo.xml share/doc/zentrow/README.md \
+    lib/systemd/user/zentrow-check.service lib/systemd/user/zentrow-check.timer; do
     check "$root: /usr/$f" test -f "$tmp/$root/usr/$f"
   done
 done
@@ -38,6 +39,6 @@ Depends libcurl4
 ROWS
 check "the unpacked zentrow is executable" test -x "$tmp/package/usr/bin/zentrow"
 (cd "$tmp" && timeout 10 package/usr/bin/zentrow --version > version 2>&1)
-check "the unpacked zentrow --version names $version # TODO until --version lands" grep -qF "$version" "$tmp/version"
+check "the unpacked zentrow --version names $version" grep -qF "$version" "$tmp/version"
 
 echo "1..$n"
