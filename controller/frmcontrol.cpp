@@ -75,7 +75,10 @@ frmControl::frmControl(SettingsStore &store, QWidget *parent) : MdiChild(parent)
     session_->setMessageSink(boxSink_.get());
 }
 
-frmControl::~frmControl() = default;
+frmControl::~frmControl() {
+    // Taking the window apart moves the focus: no focus change may reach it half destroyed.
+    disconnect(qApp, nullptr, this, nullptr);
+}
 
 void frmControl::buildControls(QWidget *client) {
     const double dpi = twips::logicalDpi(this);
