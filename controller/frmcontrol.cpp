@@ -1,5 +1,6 @@
 #include "controller/frmcontrol.h"
 
+#include "controller/headlesscheck.h"
 #include "controller/ipdata.h"
 #include "settings/frame.h"
 #include "settings/twips.h"
@@ -173,6 +174,13 @@ void frmControl::Form_Load() {
     setWindowTitle(rec.intChkAuto == 1 ? u"ｺﾝﾄﾛｰﾗ (Auto)"_s : u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
 
     const BusyGuard busy(this);
+    if (!headless::settingsProblem(store_.record()).isEmpty()) {
+        // Nothing can be checked or fetched yet: the remembered state stands, and a box says what
+        // to fill in.
+        session_->ReadIpData();
+        refuseWithoutSettings();
+        return;
+    }
     const QPointer<frmControl> self(this);
     CheckWanIp();
     if (!self)
@@ -215,13 +223,21 @@ void frmControl::tmrChk_Timer() {
 void frmControl::runCheck() {
     // A check that falls due while an earlier one still waits in a box is skipped, so boxes never
     // pile up.
-    if (isCheckRunning())
+    if (isCheckRunning() || !headless::settingsProblem(store_.record()).isEmpty())
         return;
     const BusyGuard busy(this);
     const QPointer<frmControl> self(this);
     CheckWanIp();
     if (self)
         PublishIfChanged();
+}
+
+bool frmControl::refuseWithoutSettings() {
+    const QString problem = headless::settingsProblem(store_.record());
+    if (problem.isEmpty())
+        return false;
+    boxSink_->show(problem, u"Zentrow"_s, MessageSink::Information);
+    return true;
 }
 
 void frmControl::CheckWanIp() {

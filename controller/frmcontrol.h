@@ -128,6 +128,9 @@ private:
         frmControl *w_;
     };
 
+    // True, after a box that says what to fill in and where, while the settings a transfer needs
+    // are incomplete: then nothing is tried.
+    bool refuseWithoutSettings();
     void buildControls(QWidget *client);
     void runCheck();
     void showIpData();

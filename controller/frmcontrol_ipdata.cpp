@@ -41,6 +41,8 @@ void frmControl::PublishIfChanged() {
 }
 
 void frmControl::imgStat_Click() {
+    if (refuseWithoutSettings())
+        return;
     const BusyGuard busy(this);
     const bool open = session_->varIpData[0] != CheckSession::kOn;
     // The picture changes at once, painted before the upload blocks; the tooltip follows when the
@@ -56,12 +58,16 @@ void frmControl::txtPvnMsg_LostFocus() {
     const BusyGuard busy(this);
     inLostFocus_ = true;
     const QPointer<frmControl> self(this);
-    session_->messageEdited(txtPvnMsg->text());
+    // An edit goes nowhere without the settings; it stays in the box.
+    if (txtPvnMsg->text() == store_.record().strPvnMsg || !refuseWithoutSettings())
+        session_->messageEdited(txtPvnMsg->text());
     if (self)
         inLostFocus_ = false;
 }
 
 void frmControl::cmdManual_Click() {
+    if (refuseWithoutSettings())
+        return;
     const BusyGuard busy(this);
     const QPointer<frmControl> self(this);
     if (session_->manualUpload() && self)

@@ -151,6 +151,14 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     txtChkAdd = textBox(Frame1);
     place(txtChkAdd, 1020, 1020, 3975, 270);
 
+    // Examples of what each box expects; the address's follows the method.
+    txtFtpSv->setPlaceholderText(u"ftp.example.jp"_s);
+    txtUser->setPlaceholderText(u"user"_s);
+    txtPath->setPlaceholderText(u"/public_html/ipdata.txt"_s);
+    connect(optSel[0], &QAbstractButton::toggled, txtChkAdd, [this](bool cgi) {
+        txtChkAdd->setPlaceholderText(cgi ? u"http://www.example.jp/nomrel.cgi"_s : u"mail.example.jp"_s);
+    });
+
     cmdOk = new QPushButton(u"O K"_s, client);
     place(cmdOk, 4380, 4740, 1035, 315);
     connect(cmdOk, &QPushButton::clicked, this, &frmSetup::cmdOk_Click);

@@ -5,12 +5,15 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QUrl>
 
 using namespace Qt::Literals::StringLiterals;
@@ -88,9 +91,43 @@ QString frmAbout::note() {
            u"不具合・損害等は一切責任を負いません。"_s;
 }
 
+QString frmAbout::homePage() {
+    const QString doc = u"doc/zentrow/README.md"_s;
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QStringList candidates{appDir + u"/../share/"_s + doc};
+    // The program as built, in its build folder: the manual is the source tree's.
+    if (QDir(appDir).canonicalPath() == QDir(QStringLiteral(ZENTROW_BUILD_DIR)).canonicalPath())
+        candidates << QStringLiteral(ZENTROW_SOURCE_DIR "/README.md");
+    candidates << QStandardPaths::locate(QStandardPaths::GenericDataLocation, doc);
+    for (const QString &path : std::as_const(candidates))
+        if (!path.isEmpty() && QFileInfo(path).isFile())
+            return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()).toString(QUrl::FullyEncoded);
+    return {};
+}
+
+void frmAbout::cmdHome_Click() {
+    const QString page = homePage();
+    if (page.isEmpty()) {
+        say(u"説明書 (share/doc/zentrow/README.md) が見つかりません。\r\n"
+            u"Zentrow をインストールすると一緒に入ります。"_s);
+        return;
+    }
+    OpenNewIE(page);
+}
+
 void frmAbout::OpenNewIE(const QString &URLx) {
-    // The default browser opens the page in a window of its own; a failure shows nothing.
-    QDesktopServices::openUrl(QUrl(URLx));
+    // The default browser opens the page in a window of its own.
+    const QUrl url(URLx);
+    if (!QDesktopServices::openUrl(url))
+        say(u"ブラウザを起動できませんでした。次のページを開いて下さい。\r\n"_s +
+            (url.isLocalFile() ? url.toLocalFile() : URLx));
+}
+
+void frmAbout::say(const QString &text) {
+    // Modal over this window only: the rest of the program goes on meanwhile.
+    auto *box = new QMessageBox(QMessageBox::Information, u"Zentrow"_s, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void frmAbout::showEvent(QShowEvent *event) {

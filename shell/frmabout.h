@@ -11,9 +11,6 @@ class QPushButton;
 class frmAbout : public QWidget {
     Q_OBJECT
 public:
-    // The maker's home page, opened by "作者のHP". Kept here and nowhere else.
-    static inline const QString kHomePage = QStringLiteral("https://www.example.com/zentrow/");
-
     explicit frmAbout(QWidget *parent = nullptr);
 
     static QIcon appIcon();
@@ -21,7 +18,10 @@ public:
     static QString versionLine(int major, int minor, int revision);
     static QString note();
 
-    // Opens URLx in a new window of the desktop's default browser; nothing happens when none starts.
+    // The project's page: until it has a web address, the installed manual (README.md). Empty when
+    // there is none.
+    static QString homePage();
+    // Opens URLx in a new window of the desktop's default browser; a box says when none starts.
     void OpenNewIE(const QString &URLx);
 
     QLabel *lblApp;
@@ -33,12 +33,14 @@ public:
 
 public slots:
     void cmdOk_Click() { close(); }
-    void cmdHome_Click() { OpenNewIE(kHomePage); }
+    void cmdHome_Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     void Form_Load();
+    // An information box over this window.
+    void say(const QString &text);
     bool centred_ = false;
 };

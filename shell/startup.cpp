@@ -4,6 +4,7 @@
 #include "settings/codepage.h"
 #include "settings/folderlock.h"
 #include "settings/settingsstore.h"
+#include "shell/autostart.h"
 #include "shell/frmmain.h"
 #include "shell/shutdownsignals.h"
 #include "version.h"
@@ -21,9 +22,10 @@ namespace startup {
 
 namespace {
 
-const QString kExitCodes = u"終了コード (--check):\n"
+const QString kExitCodes = u"終了コード (--check、--autostart):\n"
                            "  0  変化なし、または公開した\n"
-                           "  1  コマンドラインの誤り、または CP932 の文字コード変換がない\n"
+                           "  1  コマンドラインの誤り、CP932 の文字コード変換がない、\n"
+                           "     または --autostart のファイルを書けない\n"
                            "  2  WAN IP アドレスを検出できなかった\n"
                            "  3  アップロードできなかった (FTP サーバに届かない、または拒否された)\n"
                            "  4  アドレスが変わったが手動アップロードの設定 (ChkAuto が 1 でない)\n"
@@ -55,12 +57,16 @@ struct Options {
     QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption check{u"check"_s,
                              u"ウィンドウを開かずに一度だけチェックし、変わっていれば公開して終わる"_s};
+    QCommandLineOption controller{u"controller"_s, u"起動したらコントローラを開き、チェックを始める"_s};
+    QCommandLineOption autostart{
+        u"autostart"_s,
+        u"ログイン時にコントローラを開いて起動する (on) か、しない (off) かを設定して終わる"_s, u"on|off"_s};
     QCommandLineOption folder{u"program-folder"_s, u"zent.ini を置くプログラムフォルダ"_s, u"DIR"_s};
 
     Options() {
         parser.setApplicationDescription(
             u"Zentrow: 変わる WAN IP アドレスを Web サーバのゲートウェイに公開します。"_s);
-        parser.addOptions({check, folder});
+        parser.addOptions({check, controller, autostart, folder});
     }
     // False with a message on standard error.
     bool parse(const QStringList &args) {
@@ -104,6 +110,9 @@ int windows(int argc, char *argv[]) {
     ShutdownSignals endSignals;
     QObject::connect(&endSignals, &ShutdownSignals::requested, &main, &frmMain::mnuEnd_Click);
     main.show();
+    // As if the user chose "ｺﾝﾄﾛｰﾗ(&C)", once the main window is up.
+    if (options.parser.isSet(options.controller))
+        QMetaObject::invokeMethod(&main, &frmMain::mnuCont_Click, Qt::QueuedConnection);
     return QApplication::exec();
 }
 
@@ -122,6 +131,9 @@ int withoutWindows(int argc, char *argv[]) {
         print(stdout, u"zentrow "_s + QCoreApplication::applicationVersion() + u'\n');
         return headless::Done;
     }
+    if (options.parser.isSet(options.autostart))
+        return autostart::set(options.parser.value(options.autostart),
+                              options.parser.isSet(options.folder) ? options.programFolder() : QString());
     return headless::check(options.programFolder());
 }
 
@@ -134,7 +146,8 @@ int run(int argc, char *argv[]) {
     Options options;
     if (options.parser.parse(args) && options.parser.positionalArguments().isEmpty()) {
         const bool windowless = options.parser.isSet(options.check) || options.parser.isSet(options.help) ||
-                                options.parser.isSet(options.version);
+                                options.parser.isSet(options.version) ||
+                                options.parser.isSet(options.autostart);
         return windowless ? withoutWindows(argc, argv) : windows(argc, argv);
     }
     // Options of the toolkit's own (-platform and the like) need the windows; without a display,

@@ -173,6 +173,8 @@ page="http://127.0.0.1:$web_port/Porvane.cgi"
 } | iconv -f UTF-8 -t CP932 > "$prog/zent.ini"
 chmod 600 "$prog/zent.ini"
 install -m 755 "$build/zentrow" "$prog/zentrow"
+# Laid out as installed, so that "作者のHP" finds the manual beside the program.
+install -D -m 644 "$root/README.md" "$demo/share/doc/zentrow/README.md"
 
 launcher=()
 virtual=''
@@ -190,16 +192,24 @@ Zentrow demo gateway (everything in $demo)
                    its home is $www, so the path /ipdata.txt is the file the page reads
   Program folder:  $prog  (zent.ini: automatic upload, check every minute)
 
-What to try:
-  1. Open ｺﾝﾄﾛｰﾗ(&C) in Zentrow: it finds the address 127.0.0.1 and uploads ipdata.txt.
-     Reload the gateway page: it now links to http://127.0.0.1/.
+TEXT
+if [ -n "$virtual" ]; then
+  cat <<TEXT
+No display was found: Zentrow runs on a virtual display (xvfb-run) with its controller
+open, and checks the address every minute. It finds 127.0.0.1 and uploads ipdata.txt at
+once: reload the gateway page, it now links to http://127.0.0.1/.
+Press Ctrl+C to end the demo; both servers stop with Zentrow. Server logs: $state
+TEXT
+else
+  cat <<TEXT
+Zentrow starts with its controller open: it finds the address 127.0.0.1 and uploads
+ipdata.txt at once, then checks every minute. What to try:
+  1. Reload the gateway page: it now links to http://127.0.0.1/.
   2. Click the picture in the controller: the gateway closes; reload the page to see the
      closed message.
   3. Edit the closed message, leave the box with Tab, and reload the page.
   Close Zentrow to end the demo; both servers stop with it. Server logs: $state
 TEXT
-if [ -n "$virtual" ]; then
-  echo "  No display was found: Zentrow runs on a virtual one (xvfb-run). Press Ctrl+C to end."
 fi
 echo
 
@@ -212,7 +222,7 @@ fi
 # Zentrow runs in its own process group so that a signal to this script ends it cleanly
 # (it saves on TERM) and the group can be swept afterwards.
 NO_PROXY=127.0.0.1,localhost no_proxy=127.0.0.1,localhost \
-  setsid "${launcher[@]}" "$prog/zentrow" "$@" < /dev/null 9>&- &
+  setsid "${launcher[@]}" "$prog/zentrow" --controller "$@" < /dev/null 9>&- &
 app_pid=$!
 echo "$app_pid" >> "$state/pgids"
 

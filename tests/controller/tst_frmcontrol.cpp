@@ -1,4 +1,5 @@
 #include "controller/frmcontrol.h"
+#include "controller/headlesscheck.h"
 #include "settings/twips.h"
 #include "shell/frmmain.h"
 #include "tests/support/recordingsink.h"
@@ -43,6 +44,10 @@ struct Env {
     SettingsStore store{dir.path()};
     SettingsRecord &rec = store.record();
     RecordingSink sink;
+    Env() { // complete settings, in zent.ini too for a main window; the peers are seams
+        rec.strFtpSv = rec.strFtpPath = rec.strIpAdd = u"127.0.0.1:1"_s;
+        store.SaveSetData();
+    }
     std::unique_ptr<RecordingControl> make() {
         auto w = std::make_unique<RecordingControl>(store);
         w->setMessageSink(&sink);
@@ -269,6 +274,26 @@ private slots:
         QCOMPARE(env.rec.strWanIp, detected ? u"203.0.113.9"_s : kPlaceholder);
         QCOMPARE(int(env.rec.intTimer), 3);
         QCOMPARE(env.rec.strPvnMsg, u"メンテナンス中"_s);
+    }
+
+    // A first start, no zent.ini: the controller opened from the menu tries nothing and says in one box
+    // what to fill in; a tick stays silent, a click on the picture says it again.
+    void emptySettingsSayWhatToFill() {
+        Env env;
+        QVERIFY(QFile::remove(env.store.iniPath()));
+        frmMain main(env.store);
+        env.rec.intTimer = env.rec.intChkAuto = 1;
+        main.setControlFactory([&env](SettingsStore &) { return env.make().release(); });
+        main.show();
+        main.mnuCont->trigger();
+        auto *w = static_cast<RecordingControl *>(main.controlWindow());
+        w->tmrChk_Timer();
+        QCOMPARE(env.sink.boxes.size(), 1);
+        QTest::mouseClick(w->imgStat, Qt::LeftButton);
+        QCOMPARE(env.sink.boxes.size(), 2); // no FTP box: no transfer was tried
+        for (const Box &b : std::as_const(env.sink.boxes))
+            QVERIFY(b.text == headless::settingsProblem(env.rec) && b.style == MessageSink::Information);
+        QVERIFY(env.sink.boxes[0].text.contains(u"「設定(&S)」"_s) && w->log.isEmpty());
     }
 
     // A real timer: ticks that fall while the opening check waits in a box still count, and the

@@ -50,6 +50,7 @@ struct Env : wancheck::HttpFetcher {
         rec.strFtpUser = server->options().user;
         rec.strFtpPass = server->options().password;
         rec.strFtpPath = u"/ipdata.txt"_s;
+        rec.strIpAdd = u"cgi"_s;
         rec.intChkAuto = qint16(chkAuto);
         rec.strLastWanIp = lastWanIp;
         rec.intTimer = 1;

@@ -25,6 +25,7 @@ struct Window : FtpClient {
         rec.strWanIp = rec.strLastWanIp = u"203.0.113.9"_s;
         rec.intTimer = rec.intChkAuto = 1;
         rec.strIpAdd = ipAdd;
+        rec.strFtpSv = rec.strFtpPath = u"ftp"_s;
         rec.intIpChk = qint16(ipChk);
         w->setMessageSink(&sink);
         w->setFtpClient(this);

@@ -1,22 +1,14 @@
 #include "shell/frmabout.h"
 
-#include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 
 using namespace Qt::Literals::StringLiterals;
-
-// Catches the browser requests instead of starting a browser.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class TestFrmAbout : public QObject {
     Q_OBJECT
@@ -57,16 +49,30 @@ private slots:
         QTRY_VERIFY(w.isNull()); // closed and destroyed
     }
 
-    void homeButtonOpensANewWindowEachTime() {
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
+    // "作者のHP" opens the installed manual. Where there is none, or no browser starts (the offscreen
+    // platform starts none), a box says so, and where the manual is.
+    void homePageWithoutBrowser_data() {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("installed manual, no browser") << true << u"ブラウザを起動できません"_s;
+        QTest::newRow("no manual") << false << u"説明書"_s;
+    }
+    void homePageWithoutBrowser() {
+        QFETCH(bool, manual);
+        QFETCH(QString, box);
+        QTemporaryDir data;
+        const QString readme = data.filePath(u"doc/zentrow/README.md"_s);
+        QVERIFY(!manual ||
+                (QDir().mkpath(QFileInfo(readme).path()) && QFile(readme).open(QIODevice::WriteOnly)));
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", data.path().toLocal8Bit());
         frmAbout w;
-        w.cmdHome->click();
-        w.cmdHome->click();
-        QDesktopServices::unsetUrlHandler(u"https"_s);
-        QCOMPARE(catcher.urls.size(), 2);
-        QCOMPARE(catcher.urls.first(), QUrl(frmAbout::kHomePage));
-        QVERIFY(catcher.urls.first().isValid());
+        w.show();
+        QTest::mouseClick(w.cmdHome, Qt::LeftButton);
+        const QList<QMessageBox *> shown = w.findChildren<QMessageBox *>();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0]->icon() == QMessageBox::Information && shown[0]->text().contains(box));
+        QCOMPARE(shown[0]->text().contains(QFileInfo(data.path()).canonicalFilePath()), manual);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QStyleOptionTitleBar>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -189,6 +190,41 @@ private slots:
         QCOMPARE(QFile::permissions(store.iniPath()) & others, QFileDevice::Permissions());
         QCOMPARE(QFileInfo(store.ipDataPath()).isFile(), false);
         QCOMPARE(QFileInfo(store.ipDataPath()).isDir(), working == u"folder"_s);
+    }
+
+    // --autostart on, with no display, writes an entry that validates; launched as a session launches it,
+    // it opens the controller on the quoted folder, whose check reaches the mail server. off removes it.
+    void startAtLogin() {
+        QTemporaryDir dir, config;
+        QTcpServer mail;
+        const QString exe = copyProgram(dir), prog = dir.filePath(u"a \"b\" $c \\d 100%"_s);
+        const QString lock = prog + u"/zentrow.lock"_s,
+                      entry = config.filePath(u"autostart/zentrow.desktop"_s);
+        QVERIFY(mail.listen(QHostAddress::LocalHost) && QDir().mkpath(prog));
+        const QString ini = u"[SetData]\nFtpSv=127.0.0.1:1\nFtpPath=/i\nIpChk=1\nIpAdd=127.0.0.1:%1\n"_s;
+        QVERIFY(testsupport::writeAll(prog + u"/zent.ini"_s, ini.arg(mail.serverPort()).toLatin1()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+            env.remove(name);
+        env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+        env.insert(u"PATH"_s, dir.path() + u":/usr/bin:/bin"_s); // finds this very program as zentrow
+        auto run = [&env](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::ForwardedChannels); // what it starts outlives the pipes
+            p.start(program, args);
+            return p.waitForFinished(20000) && p.exitCode() == 0;
+        };
+        auto holder = [&lock] { return fileBytes(lock).split('\n').value(0).toInt(); };
+        const auto reap = qScopeGuard([&] { holder() > 0 && ::kill(holder(), SIGKILL); }); // whatever happens
+        QVERIFY(run(exe, {u"--autostart"_s, u"on"_s, u"--program-folder"_s, prog}));
+        QVERIFY(fileBytes(entry).contains("\nExec=zentrow --controller --program-folder \""));
+        QVERIFY(run(u"desktop-file-validate"_s, {entry}));
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        QVERIFY(run(u"gio"_s, {u"launch"_s, entry}) && mail.waitForNewConnection(20000));
+        QVERIFY(holder() > 0 && ::kill(holder(), SIGTERM) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(lock), 10000); // ended as usual
+        QVERIFY(run(exe, {u"--autostart"_s, u"off"_s}) && !QFileInfo::exists(entry));
     }
 
     // The real program, ended by a signal, saves like a normal end.

@@ -119,6 +119,7 @@ dir=$(dirname "$0")
 mkdir -p "$out"
 cp "$dir/zent.ini" "$out/zent.ini"
 stat -c %a "$dir/zent.ini" > "$out/mode"
+echo "$*" > "$out/args"
 read -r -a st < /proc/$$/stat
 echo "${st[4]}" > "$out/pgid"
 echo "${XAUTHORITY:-}" > "$out/xauthority"
@@ -161,6 +162,7 @@ check "the gateway starts closed with the Japanese message" has "$tmp/run/before
 check "the stored password, server and path take an upload" same "$(cat "$tmp/run/upload")" 0
 check "the upload reaches the page" has "$tmp/run/after" 'href="http://127.0.0.1/"'
 check "no demo process is left once Zentrow ended" eventually no_demo_process
+check "Zentrow starts with its controller open" same "$(cat "$tmp/run/args")" --controller
 
 # Without a display: the stand-in runs under xvfb-run until the demo is told to stop.
 env -u DISPLAY -u WAYLAND_DISPLAY STUB_OUT="$tmp/wait" STUB_MODE=wait \
