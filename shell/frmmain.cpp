@@ -113,8 +113,8 @@ void frmMain::mnuCont_Click() {
         });
         mdi_->addSubWindow(child);
         child->Form_Load();
-        if (!control_)
-            return; // closed while loading
+        if (!control_ || unloaded_)
+            return; // closed while loading, or the run ended in one of its boxes
     }
     showChild(control_);
     mnuSet->setEnabled(false);
