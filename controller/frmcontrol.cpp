@@ -75,7 +75,11 @@ frmControl::frmControl(SettingsStore &store, QWidget *parent) : MdiChild(parent)
     session_->setMessageSink(boxSink_.get());
 }
 
-frmControl::~frmControl() = default;
+frmControl::~frmControl() {
+    // The base class's destructor hides the window and so moves the focus: by then this is no
+    // longer a controller window to tell.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+}
 
 void frmControl::buildControls(QWidget *client) {
     const double dpi = twips::logicalDpi(this);
