@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmark (Release, in build-bench), starts a local FTP server and the address-echo
-# CGI on 127.0.0.1, and measures: start-up and idle memory, a soak of many checks in one
-# process, and one check next to the same transfers by curl and by bare libcurl.
+# CGI on 127.0.0.1, and measures: start-up, a soak of many checks in one process, the memory of
+# the window with the controller open next to a bare window, and one check (in the window, and as
+# a whole `zentrow --check`) next to the same transfers by curl and by bare libcurl.
 #   bench/run.sh            the full run (10,000 checks in the soak)
 #   bench/run.sh --quick    fewer samples and 1,000 checks, for trying it out
 # Every server it starts is stopped when it ends, however it ends.
@@ -18,7 +19,8 @@ fi
 build=build-bench
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DZENTROW_TESTS=OFF -DZENTROW_BENCH=ON >/dev/null
-if ! cmake --build "$build" --target zentrow_bench zentrow_startup --parallel 2 >"$build/build.log" 2>&1; then
+if ! cmake --build "$build" --target zentrow zentrow_bench zentrow_startup zentrow_barewindow zentrow_peakrss \
+  --parallel 2 >"$build/build.log" 2>&1; then
   cat "$build/build.log" >&2
   exit 1
 fi
@@ -72,4 +74,15 @@ echo
 echo
 "$build/bench/zentrow_bench" soak "${common[@]}" --checks "$checks" --max-seconds 900
 echo
-"$build/bench/zentrow_bench" transfers "${common[@]}" --runs "$runs" --cli-runs "$cli_runs"
+# Memory under Xvfb, both windows on one X server: X is the platform the windows run on for a user
+# and the one the issue's figures were taken on; offscreen would leave out the X client libraries
+# and keep its backing store in a QImage of its own, so it says less about what a desktop pays.
+unset QT_QPA_PLATFORM
+memory=$(xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/zentrow_bench" memory "${common[@]}" \
+  --exe "$build/bench/zentrow_startup" --bare "$build/bench/zentrow_barewindow")
+echo "$memory"
+rss=$(sed -n 's/^RSS with the controller open: \([0-9]*\) KiB$/\1/p' <<<"$memory")
+bare_rss=$(sed -n 's/^RSS of the bare window: \([0-9]*\) KiB$/\1/p' <<<"$memory")
+echo
+"$build/bench/zentrow_bench" transfers "${common[@]}" --runs "$runs" --cli-runs "$cli_runs" \
+  --zentrow "$build/zentrow" --peakrss "$build/bench/zentrow_peakrss" --rss "$rss" --bare-rss "$bare_rss"

@@ -1,11 +1,12 @@
-// Zentrow's start-up as main.cpp does it, offscreen, with a program folder of the benchmark's
-// own. Prints "EXPOSED <ns>" on the monotonic clock when the main window is first exposed;
-// with --idle it then opens the controller, idles two seconds and prints "RSS <KiB>".
-//   zentrow_startup FOLDER [--idle]
+// Zentrow started as main.cpp starts it, the rest of the command line passed on. Prints
+// "EXPOSED <ns>" on the monotonic clock when the main window is first exposed; with --idle first,
+// it then opens the controller, idles two seconds and prints "RSS <KiB>" and "SIZE <w>x<h>" (the
+// main window's).
+//   zentrow_startup [--idle] [-platform NAME] --program-folder DIR
 #include "bench/harness.h"
 
-#include "settings/settingsstore.h"
 #include "shell/frmmain.h"
+#include "shell/startup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,60 +19,57 @@
 
 namespace {
 
-class ExposeWatch : public QObject {
-public:
-    explicit ExposeWatch(std::function<void()> onExposed) : onExposed_(std::move(onExposed)) {}
+bool idle = false;
 
+// Watches every window of the application for the main window's first expose.
+class ExposeWatch : public QObject {
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (!done_ && event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
-            done_ = true;
-            onExposed_();
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> onExposed_;
-    bool done_ = false;
-};
-
-} // namespace
-
-int main(int argc, char *argv[]) {
-    if (argc < 2)
-        return 2;
-    const QString folder = QString::fromLocal8Bit(argv[1]);
-    const bool idle = argc > 2 && std::strcmp(argv[2], "--idle") == 0;
-    // Offscreen through the arguments, so the environment stays as the user's.
-    char platform[] = "-platform";
-    char offscreen[] = "offscreen";
-    char *qtArgv[] = {argv[0], platform, offscreen, nullptr};
-    int qtArgc = 3;
-    QApplication app(qtArgc, qtArgv);
-    QApplication::setApplicationName(QStringLiteral("Zentrow"));
-
-    SettingsStore store(folder);
-    frmMain main(store);
-    ExposeWatch watch([&] {
+        if (done_ || event->type() != QEvent::Expose)
+            return false;
+        auto *window = qobject_cast<QWindow *>(watched);
+        frmMain *main = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *m = qobject_cast<frmMain *>(w); m && window && m->windowHandle() == window)
+                main = m;
+        if (!main || !window->isExposed())
+            return false;
+        done_ = true;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
         std::printf("EXPOSED %lld\n", static_cast<long long>(ns));
         std::fflush(stdout);
         if (!idle) {
-            QTimer::singleShot(0, &app, &QApplication::quit);
-            return;
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+            return false;
         }
-        QTimer::singleShot(0, &main, [&main] { main.mnuCont->trigger(); });
-        QTimer::singleShot(2000, &app, [&app] {
-            std::printf("RSS %ld\n", bench::rssKiB());
+        QTimer::singleShot(0, main, [main] { main->mnuCont->trigger(); });
+        QTimer::singleShot(2000, main, [main] {
+            std::printf("RSS %ld\nSIZE %dx%d\n", bench::rssKiB(), main->width(), main->height());
             std::fflush(stdout);
-            app.quit();
+            QApplication::quit();
         });
-    });
-    main.winId(); // the native window exists before it is shown, so no expose goes unseen
-    main.windowHandle()->installEventFilter(&watch);
-    main.show();
-    return QApplication::exec();
+        return false;
+    }
+
+private:
+    bool done_ = false;
+};
+
+void watchExpose() {
+    qApp->installEventFilter(new ExposeWatch);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(watchExpose)
+
+int main(int argc, char *argv[]) {
+    if (argc > 1 && std::strcmp(argv[1], "--idle") == 0) {
+        idle = true;
+        argv[1] = argv[0];
+        return startup::run(argc - 1, argv + 1);
+    }
+    return startup::run(argc, argv);
 }

@@ -1,10 +1,14 @@
-// What one check costs next to the bare transfers, what start-up costs, and whether a long run
-// grows. Started by bench/run.sh, which provides the local servers.
+// What one check costs next to the bare transfers, what start-up and memory cost, and whether a
+// long run grows. Started by bench/run.sh, which provides the local servers.
 //
-//   zentrow_bench transfers --url U --ftp HOST:PORT --user U --password P --work DIR [--runs N] [--cli-runs N]
-//   zentrow_bench soak      --url U --ftp HOST:PORT --user U --password P --work DIR [--checks N] [--max-seconds S]
-//   zentrow_bench startup   --exe PATH --work DIR [--runs N]
+//   zentrow_bench MODE --name value ...; every mode but startup takes the servers and a folder:
+//   --url U --ftp HOST:PORT --user U --password P --work DIR, and then
+//   transfers --zentrow PATH --peakrss PATH [--runs N] [--cli-runs N] [--rss KiB --bare-rss KiB]
+//   soak      [--checks N] [--max-seconds S]
+//   memory    --exe PATH --bare PATH
+//   startup   --exe PATH --work DIR [--runs N]
 #include "bench/harness.h"
+#include "bench/setup.h"
 
 #include "controller/frmcontrol.h"
 #include "controller/ftptransfer.h"
@@ -12,20 +16,11 @@
 #include "controller/messagebox.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QHash>
 
 #include <algorithm>
-
 #include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include <curl/curl.h>
@@ -33,27 +28,7 @@
 using namespace Qt::Literals::StringLiterals;
 using bench::Clock;
 
-extern char **environ;
-
 namespace {
-
-struct Setup {
-    QString url;      // the address-echo CGI
-    QString ftp;      // host:port
-    QString user;
-    QString password;
-    QString work;     // a folder of the benchmark's own
-    QHash<QString, QString> options;
-
-    int number(const QString &name, int def) const {
-        bool ok = false;
-        const int v = options.value(name).toInt(&ok);
-        return ok ? v : def;
-    }
-    std::string ftpUrl(const QString &remote) const { return (u"ftp://"_s + ftp + u'/' + remote).toStdString(); }
-    std::string userPassword() const { return (user + u':' + password).toStdString(); }
-    QString path(const QString &name) const { return QDir(work).filePath(name); }
-};
 
 // The one-line file every upload sends.
 const QByteArray kLine = "on,203.0.113.7,\r\n"_ba;
@@ -61,7 +36,9 @@ const QByteArray kLine = "on,203.0.113.7,\r\n"_ba;
 // ---------------------------------------------------------------------------------------------
 // The floor: three transfers by a minimal libcurl program, a fresh easy handle per transfer.
 
-size_t discard(char *, size_t size, size_t n, void *) { return size * n; }
+size_t discard(char *, size_t size, size_t n, void *) {
+    return size * n;
+}
 
 bool bareGet(const std::string &url) {
     CURL *h = curl_easy_init();
@@ -110,49 +87,13 @@ bool bareTransfers(const Setup &s) {
 // ---------------------------------------------------------------------------------------------
 // The same three transfers by the curl command-line tool, three runs.
 
-// Runs argv to its end, its output thrown away (or kept in `out`, errors included); true on
-// exit status 0.
-bool runToEnd(const std::vector<std::string> &argv, std::string *out = nullptr) {
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    int fds[2] = {-1, -1};
-    if (out && ::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (out) {
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    } else
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (out) {
-        ::close(fds[1]);
-        char buf[4096];
-        ssize_t n;
-        while (rc == 0 && (n = ::read(fds[0], buf, sizeof buf)) > 0)
-            out->append(buf, size_t(n));
-        ::close(fds[0]);
-    }
-    if (rc != 0)
-        return false;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 bool curlCliTransfers(const Setup &s) {
     const std::string up = s.path(u"cli-up.txt"_s).toStdString();
     const std::string down = s.path(u"cli-down.txt"_s).toStdString();
     const std::string creds = s.userPassword();
-    return runToEnd({"curl", "-sS", "-o", "/dev/null", s.url.toStdString()}) &&
-           runToEnd({"curl", "-sS", "-u", creds, "-T", up, s.ftpUrl(u"cli.txt"_s)}) &&
-           runToEnd({"curl", "-sS", "-u", creds, "-o", down, s.ftpUrl(u"cli.txt"_s)});
+    return bench::runToEnd({"curl", "-sS", "-o", "/dev/null", s.url.toStdString()}) &&
+           bench::runToEnd({"curl", "-sS", "-u", creds, "-T", up, s.ftpUrl(u"cli.txt"_s)}) &&
+           bench::runToEnd({"curl", "-sS", "-u", creds, "-o", down, s.ftpUrl(u"cli.txt"_s)});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -229,7 +170,9 @@ void breakdown(const Setup &s, int runs) {
         time(read, [&] { ipdata::read(working); });
         time(bget, [&] { bareGet(s.url.toStdString()); });
         time(bput, [&] { bareUpload(s.ftpUrl(u"parts.txt"_s), creds, working.toStdString()); });
-        time(bdown, [&] { bareDownload(s.ftpUrl(u"parts.txt"_s), creds, s.path(u"parts-down.txt"_s).toStdString()); });
+        time(bdown, [&] {
+            bareDownload(s.ftpUrl(u"parts.txt"_s), creds, s.path(u"parts-down.txt"_s).toStdString());
+        });
     }
     std::printf("-- where the time goes\n");
     fetch.print("  CurlHttpFetcher::fetch");
@@ -244,21 +187,24 @@ void breakdown(const Setup &s, int runs) {
 
 int transfers(const Setup &s) {
     QFile up(s.path(u"bare-up.txt"_s)), cli(s.path(u"cli-up.txt"_s));
-    if (!up.open(QIODevice::WriteOnly) || up.write(kLine) != kLine.size() || !cli.open(QIODevice::WriteOnly) ||
-        cli.write(kLine) != kLine.size())
+    if (!up.open(QIODevice::WriteOnly) || up.write(kLine) != kLine.size() ||
+        !cli.open(QIODevice::WriteOnly) || cli.write(kLine) != kLine.size())
         return 1;
     up.close();
     cli.close();
     const int runs = s.number(u"runs"_s, 300);
     const int cliRuns = s.number(u"cli-runs"_s, 60);
+    const QString headless = s.path(u"headless"_s);
+    writeSettings(s, headless, u"headless.txt"_s);
     ZentrowCheck check(s);
-    bench::Samples checkMs, bareMs, cliMs;
-    for (int i = 0; i < 20; ++i) // the caches of all three warm up
-        if (!check.run() || !bareTransfers(s) || (i % 5 == 0 && !curlCliTransfers(s))) {
+    bench::Samples checkMs, bareMs, cliMs, headlessMs;
+    for (int i = 0; i < 20; ++i) // the caches of all four warm up
+        if (!check.run() || !bareTransfers(s) ||
+            (i % 5 == 0 && (!curlCliTransfers(s) || headlessCheck(s, headless, nullptr) < 0))) {
             std::fprintf(stderr, "warm-up failed: are the servers up?\n");
             return 1;
         }
-    // Interleaved, so a change of the machine's load falls on all three alike.
+    // Interleaved, so a change of the machine's load falls on all of them alike.
     int failed = 0;
     for (int i = 0; i < runs; ++i) {
         auto t = Clock::now();
@@ -271,15 +217,29 @@ int transfers(const Setup &s) {
             t = Clock::now();
             failed += !curlCliTransfers(s);
             cliMs.add(bench::msSince(t));
+            const double ms = headlessCheck(s, headless, nullptr);
+            failed += ms < 0;
+            headlessMs.add(ms);
         }
+    }
+    long peak = 0, maxPeak = 0;
+    for (int i = 0; i < 3; ++i) {
+        failed += headlessCheck(s, headless, &peak) < 0;
+        maxPeak = std::max(maxPeak, peak);
     }
     std::printf("== Fetch + upload + download on 127.0.0.1\n");
     cliMs.print("curl command line (three runs)");
+    headlessMs.print("zentrow --check, spawn to exit");
     bareMs.print("bare libcurl (three fresh handles)");
     checkMs.print("one check through Zentrow's own code");
     std::printf("failed rounds: %d, messages shown: %d\n", failed, check.messages());
+    std::printf("zentrow --check peak RSS: %ld KiB (the largest of three)\n", maxPeak);
     breakdown(s, runs / 3 > 20 ? runs / 3 : 20);
+    const int rss = s.number(u"rss"_s, 0), bareRss = s.number(u"bare-rss"_s, 0);
+    if (rss > 0 && bareRss > 0)
+        std::printf("RSS/bare-window ratio: %.2f\n", double(rss) / bareRss);
     std::printf("check/bare-libcurl ratio: %.2f\n", checkMs.median() / bareMs.median());
+    std::printf("headless/curl-cli ratio: %.2f\n", headlessMs.median() / cliMs.median());
     std::printf("check/curl-cli ratio: %.2f\n", checkMs.median() / cliMs.median());
     return failed == 0 ? 0 : 1;
 }
@@ -317,66 +277,35 @@ int soak(const Setup &s) {
     }
     const long rss1 = bench::rssKiB();
     const int fds1 = bench::openFds();
-    std::printf("end:   RSS %ld KiB, open descriptors %d, after %d checks in %.1f s (%.2f ms a check)\n", rss1, fds1,
-                done, bench::msSince(start) / 1000, bench::msSince(start) / done);
+    std::printf("end:   RSS %ld KiB, open descriptors %d, after %d checks in %.1f s (%.2f ms a check)\n",
+                rss1, fds1, done, bench::msSince(start) / 1000, bench::msSince(start) / done);
     times.resize(std::size_t(done));
     std::sort(times.begin(), times.end());
     auto at = [&times](double q) { return times[std::size_t(q * double(times.size() - 1) + 0.5)]; };
-    std::printf("per check: median %.3f ms, p90 %.3f, p99 %.3f, max %.1f; over 100 ms: %ld\n", at(0.5), at(0.9),
-                at(0.99), times.back(),
+    std::printf("per check: median %.3f ms, p90 %.3f, p99 %.3f (goal: under 15), max %.1f\n", at(0.5),
+                at(0.9), at(0.99), times.back());
+    std::printf("checks over 100 ms: %ld (goal: 0)\n",
                 long(times.end() - std::upper_bound(times.begin(), times.end(), 100.0)));
-    std::printf("RSS growth: %ld KiB (goal: under 1024), descriptor growth: %d (goal: 0), failed checks: %d\n",
-                rss1 - rss0, fds1 - fds0, failed);
+    std::printf(
+        "RSS growth: %ld KiB (goal: under 1024), descriptor growth: %d (goal: 0), failed checks: %d\n",
+        rss1 - rss0, fds1 - fds0, failed);
     return failed == 0 ? 0 : 1;
-}
-
-// Start-up: from before the process is spawned to its main window being exposed, as the child
-// reports it on the shared monotonic clock.
-int startup(const Setup &s) {
-    const std::string exe = s.options.value(u"exe"_s).toStdString();
-    const std::string folder = s.path(u"startup"_s).toStdString();
-    QDir().mkpath(QString::fromStdString(folder));
-    const int runs = s.number(u"runs"_s, 20);
-    bench::Samples shown;
-    auto spawnOnce = [&](bool idle, std::string &out) {
-        std::vector<std::string> argv{exe, folder};
-        if (idle)
-            argv.push_back("--idle");
-        const auto t0 = std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
-        if (!runToEnd(argv, &out))
-            return -1.0;
-        const std::size_t at = out.find("EXPOSED ");
-        return at == std::string::npos ? -1.0 : std::stod(out.substr(at + 8)) / 1e6 - t0;
-    };
-    for (int i = 0; i < runs + 3; ++i) {
-        std::string out;
-        const double ms = spawnOnce(false, out);
-        if (ms < 0) {
-            std::fprintf(stderr, "start-up run failed: %s\n", out.c_str());
-            return 1;
-        }
-        if (i >= 3) // the first runs fill the page cache
-            shown.add(ms);
-    }
-    std::string out;
-    spawnOnce(true, out);
-    const std::size_t at = out.find("RSS ");
-    std::printf("== Start-up (offscreen)\n");
-    shown.print("process start to main window shown");
-    std::printf("idle RSS with the controller open: %s KiB\n",
-                at == std::string::npos ? "?" : out.substr(at + 4, out.find('\n', at) - at - 4).c_str());
-    return 0;
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Offscreen through the arguments: the programs it starts keep the environment's display.
+    std::vector<char *> qtArgv(argv, argv + argc);
+    char platform[] = "-platform", offscreen[] = "offscreen";
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+        qtArgv.insert(qtArgv.begin() + 1, {platform, offscreen});
+    int qtArgc = int(qtArgv.size());
+    qtArgv.push_back(nullptr);
+    QApplication app(qtArgc, qtArgv.data());
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: zentrow_bench transfers|soak|startup --name value ...\n");
+        std::fprintf(stderr, "usage: zentrow_bench transfers|soak|startup|memory --name value ...\n");
         return 2;
     }
     Setup s;
@@ -389,7 +318,11 @@ int main(int argc, char *argv[]) {
     s.work = s.options.value(u"work"_s);
     curl_global_init(CURL_GLOBAL_DEFAULT);
     const QString mode = args[1];
-    const int rc = mode == u"transfers" ? transfers(s) : mode == u"soak" ? soak(s) : mode == u"startup" ? startup(s) : 2;
+    const int rc = mode == u"transfers" ? transfers(s)
+                   : mode == u"soak"    ? soak(s)
+                   : mode == u"startup" ? startup(s)
+                   : mode == u"memory"  ? memory(s)
+                                        : 2;
     curl_global_cleanup();
     return rc;
 }

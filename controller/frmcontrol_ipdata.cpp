@@ -11,11 +11,11 @@
 using namespace Qt::Literals::StringLiterals;
 
 void frmControl::showState(bool open) {
-    if (imgLstOpen_.isNull()) {
-        imgLstClosed_ = statuspictures::closed();
-        imgLstOpen_ = statuspictures::open();
-    }
-    imgStat->setPixmap(open ? imgLstOpen_ : imgLstClosed_);
+    // Each picture is drawn when first shown: the open one loads a bold font of its own.
+    QPixmap &picture = open ? imgLstOpen_ : imgLstClosed_;
+    if (picture.isNull())
+        picture = open ? statuspictures::open() : statuspictures::closed();
+    imgStat->setPixmap(picture);
 }
 
 void frmControl::showIpData() {

@@ -327,6 +327,10 @@ bool writeString(const QByteArray &section, const QByteArray &key, const QByteAr
     }
 
     const QByteArray out = updated(data, sec, k, v);
+    // A file that holds the value already is left alone: every save writes every key, and each
+    // replacement waits for the disk twice.
+    if (exists && out == data)
+        return true;
 
     // Replaced whole or not at all. It holds the FTP password: a new file is for its owner only.
     return wholefile::write(path, out, QFileDevice::ReadOwner | QFileDevice::WriteOwner);

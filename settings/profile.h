@@ -18,7 +18,8 @@ QByteArray getString(const QByteArray &section, const QByteArray &key, const QBy
 
 // Sets `key` in `section` to `value`, creating the key, the section or the file as needed.
 // Everything else in the file is kept byte for byte. The value ends at its first line break.
-// Names that a read could never find again are refused. Returns false when nothing was written.
+// Names that a read could never find again are refused. Returns false when the file does not hold
+// the value afterwards; a file that holds it already is not rewritten.
 bool writeString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
                  const QString &path);
 
