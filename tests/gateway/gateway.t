@@ -24,8 +24,7 @@ sub cgi {
     my $dir = tempdir(CLEANUP => 1);
     system('cp', '-p', "$SRC/$script", $dir) == 0 or die;
     ref $data ? $data->($dir) : defined $data && spew("$dir/ipdata.txt", $data);
-    # Standard input is a pipe nobody writes to: a script that reads a request body hangs there
-    # until the alarm, which survives exec, ends it.
+    # Standard input is a pipe nobody writes to: a script reading a body hangs until the alarm.
     pipe my $in, my $feed or die "pipe: $!";
     my $pid = open(my $out, '-|') // die "fork: $!";
     if (!$pid) {
