@@ -43,7 +43,7 @@ sub cgi {
 # nomrel.cgi: the caller's address between the markers, or a 500 too short to be cut into one.
 for (['203.0.113.7', '203.0.113.7'], ['2001:db8::1', '2001:db8::1'], ['::ffff:203.0.113.7', '203.0.113.7'],
      ['010.000.000.001', '10.0.0.1'], [undef], [''], ['1.2.3.4, 5.6.7.8'], ['1.2.3.256'], ['1:2'], ['<script>'],
-     ["1.2.3.4\r\nX-Evil: 1"]) {
+     ['1:' x 23], ["1.2.3.4\r\nX-Evil: 1"]) {
     my ($remote, $want) = @$_;
     my $name = 'REMOTE_ADDR ' . ($remote // 'missing') =~ s/\r\n/\\r\\n/r;
     my $r = cgi($name, 'nomrel.cgi', undef, defined $remote ? (REMOTE_ADDR => $remote) : ());
