@@ -11,9 +11,9 @@ using namespace Qt::Literals::StringLiterals;
 class tst_frmsetup : public QObject {
     Q_OBJECT
 private slots:
-    // The window shows the record (ChkAuto checked only at 1, IpChk and FtpTls on but at 0); what it
-    // shows is in zent.ini once O K closes it. Typed keys stop at 189 password bytes (252 in Base64, what
-    // a read gives back); a double-byte character that does not fit is refused whole.
+    // The window shows the record (ChkAuto checked only at 1, IpChk and FtpTls on unless 0); what it
+    // shows is in zent.ini once O K closes it. Typed keys stop at 189 password bytes, 252 in Base64,
+    // which a read gives back whole; a double-byte character that does not fit is refused whole.
     void whatIsShownComesBack() {
         QTemporaryDir dir;
         SettingsStore store(dir.path());
