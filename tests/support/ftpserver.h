@@ -3,8 +3,8 @@
 #include <QProcess>
 #include <QStringList>
 
-// A real FTP server (Debian's pyftpdlib) on 127.0.0.1 at a free port, serving `root`, from the
-// constructor to the destructor; it also exits when this process goes away.
+// The project's FTP server (tools/ftpserver.py, Debian's pyftpdlib) on 127.0.0.1, serving `root`, from
+// the constructor to the destructor; it also ends when this process dies.
 class FtpServer {
 public:
     struct Options {
@@ -12,8 +12,8 @@ public:
         QString password = QStringLiteral("secret");
         QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
-        QString umask{};                             // octal, for the files it stores
-        QString perm{};                              // pyftpdlib's permissions; empty: all
+        QString umask{};                           // octal, for the files it stores
+        QString perm{};                            // pyftpdlib's permissions; empty: all
         // FTPS with a new certificate: "trusted", "untrusted" or "other-name" (trusted, another name)
         QString tls{};
         QString port{}; // empty: a free one
@@ -34,12 +34,11 @@ public:
 
 private:
     Options options_;
+    QString trust_;
     QProcess process_;
-    QByteArray buffer_;
     QStringList verbs_;
     quint16 port_ = 0;
     QString error_;
-    QString trust_;
 };
 
 // A TCP port on 127.0.0.1 that nothing listens on (bound, then released).
