@@ -45,12 +45,10 @@ bool ScriptedServer::Socket::receive() {
 }
 
 std::optional<QByteArray> ScriptedServer::Socket::readLine() {
-    qsizetype nl;
-    while ((nl = buffer_.indexOf('\n')) < 0) {
+    while (!buffer_.contains('\n'))
         if (!receive())
             return std::nullopt;
-    }
-    const QByteArray line = read(nl + 1).chopped(1);
+    const QByteArray line = read(buffer_.indexOf('\n') + 1).chopped(1);
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
 
@@ -79,31 +77,23 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
         ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
         return;
     port_ = ntohs(addr.sin_port);
+    // A client that gave up before the accept is skipped; a stop ends the loop.
     thread_ = std::thread([this] {
-        // A client that gave up before the accept is skipped; a stop ends the loop.
-        for (;;) {
-            if (const auto connection = accept(-1)) {
+        while (readable(listen_, stop_[0], -1))
+            if (const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) {
+                Socket connection(fd, stop_[0]);
                 ++connections_;
-                script_(*this, *connection);
-            } else if (readable(stop_[0], -1, 0)) {
-                return;
+                script_(*this, connection);
             }
-        }
     });
 }
 
 ScriptedServer::~ScriptedServer() {
-    if (stop_[1] >= 0)
-        while (::write(stop_[1], "", 1) < 0 && errno == EINTR) {
-        }
+    while (stop_[1] >= 0 && ::write(stop_[1], "", 1) < 0 && errno == EINTR) {
+    }
     if (thread_.joinable())
         thread_.join();
     for (const int fd : {listen_, stop_[0], stop_[1]})
         if (fd >= 0)
             ::close(fd);
-}
-
-std::unique_ptr<ScriptedServer::Socket> ScriptedServer::accept(int ms) {
-    const int fd = readable(listen_, stop_[0], ms) ? ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-    return fd < 0 ? nullptr : std::make_unique<Socket>(fd, stop_[0]);
 }
