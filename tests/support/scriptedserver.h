@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QByteArray>
+#include <QTcpSocket>
 
 #include <atomic>
 #include <functional>
@@ -18,9 +18,7 @@ public:
 
     class Socket {
     public:
-        Socket(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
-        ~Socket() { close(); }
-        Q_DISABLE_COPY(Socket)
+        Socket(QTcpSocket *socket, const std::atomic<bool> &stop) : socket_(socket), stop_(stop) {}
         bool send(QByteArrayView bytes);
         std::optional<QByteArray> readLine(); // without its CR LF; nothing once the peer closed
         QByteArray read(qsizetype n);         // fewer bytes when the peer closed first
@@ -28,9 +26,10 @@ public:
         void close();
 
     private:
-        bool receive(); // adds what arrives to buffer_; false once the peer closed
-        int fd_, stopFd_;
-        QByteArray buffer_;
+        bool wait(); // for more bytes; false once the peer closed, on a stop or after kWaitMs
+
+        QTcpSocket *socket_;
+        const std::atomic<bool> &stop_;
     };
     using Script = std::function<void(ScriptedServer &server, Socket &connection)>;
 
@@ -44,8 +43,8 @@ public:
 
 private:
     Script script_;
-    int listen_ = -1, stop_[2] = {-1, -1};
-    quint16 port_ = 0;
+    std::atomic<quint16> port_ = 0;
     std::atomic<int> connections_ = 0;
+    std::atomic<bool> stop_ = false;
     std::thread thread_;
 };
