@@ -15,6 +15,9 @@ using Got = FtpClient::GetStatus;
 
 namespace {
 
+// Binary files (NUL, ^Z, lone CR and LF, 0xFF), larger than one write of libcurl's.
+const QByteArray kTheirs = QByteArray("s\0\x1A\r\n\xFF\x95\xC2", 8).repeated(8192), kMine = kTheirs.toUpper();
+
 // A server root "srv" that decodes paths as CP932, logs in to /home/u and stores files as 0600, a local
 // folder "local", a recording client. `kind`: "no chmod" (the server refuses SITE CHMOD), "no tls" (TLS
 // asked of a plain server), or FtpServer's TLS kinds (with TLS).
@@ -35,16 +38,9 @@ struct Bench {
             QDir(tmp.path()).mkpath(folder);
         return tmp.filePath(u"srv"_s);
     }
-    QString srv(const QString &rel) const { return tmp.filePath(u"srv/"_s + rel); }
     QString loc(const QString &rel) const { return tmp.filePath(u"local/"_s + rel); }
     // Hidden ones included: a leftover temporary file shows here.
     QStringList local() const { return QDir(loc({})).entryList(QDir::Files | QDir::Hidden | QDir::System); }
-    bool put(const QString &host, const QString &password, const QString &remote, const QString &file) {
-        return client.FtpPut(host, server.options().user, password, remote, loc(file));
-    }
-    Got get(const QString &host, const QString &password, const QString &remote, const QString &file) {
-        return client.download(host, server.options().user, password, remote, loc(file));
-    }
 
     QTemporaryDir tmp;
     FtpServer server;
@@ -52,12 +48,12 @@ struct Bench {
     CurlFtpClient client;
 };
 
-// `fault`: "cap" (one byte less than the remote file), "password", "command" (in the password), "nobody"
-// (listening; on a loopback address with a 9), "mute" (never greets), "sign" (in the port), or Bench's kinds.
-// `message` empty: none (and true). `got`: what a download finds.
-struct Failure {
-    QString fault, remote, local, message;
-    Got got = Got::Failed;
+// `fault`: one of Bench's kinds, "v6" (the server as [IPv6]:port, hex in either case), "cap" (one byte less
+// than the remote file), "password", "command" (in the password), "nobody" (listening), "mute" (never greets)
+// or "sign" (in the port). `message` empty: none (and true). `got`: what a download finds.
+struct Call {
+    QString fault{}, remote{}, local{}, message{};
+    Got got = Got::Fetched;
 };
 
 } // namespace
@@ -65,110 +61,94 @@ struct Failure {
 class tst_ftptransfer : public QObject {
     Q_OBJECT
 private slots:
-    // Up and down byte for byte, the remote path sent as given: relative to the log-in directory or absolute.
-    // The upload is made readable for the web server (0644), or left as it is by a server that refuses. The
-    // download is exactly as large as the cap.
-    void transfer_data() {
-        QTest::addColumn<QString>("kind"); // as Bench takes it, or "v6": the server as [IPv6]:port
-        QTest::addColumn<QString>("remote");
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("relative, CP932") << u""_s << u"ipdata.txt"_s << "off,1.2.3.4,\x95\xC2\x8D\xBD\r\n"_ba;
-        QTest::newRow("absolute, NUL, ^Z, lone CR, LF")
-            << u""_s << u"/www/a"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
-        QTest::newRow("parent, 300 KB")
-            << u""_s << u"../a"_s << QByteArray(150000, 0) + QByteArray(150000, 'x');
-        QTest::newRow("japanese, blank, %, #, ?") << u""_s << u"/www/表示 %41#?.txt"_s << "on\r\n"_ba;
-        QTest::newRow("over TLS") << u"trusted"_s << u"/www/a"_s << "on\r\n"_ba;
-        QTest::newRow("SITE CHMOD refused") << u"no chmod"_s << u"a"_s << "on\r\n"_ba;
-        QTest::newRow("IPv6 server") << u"v6"_s << u"a"_s << "on\r\n"_ba;
-    }
-    void transfer() {
-        QFETCH(QString, kind);
-        QFETCH(QString, remote);
-        QFETCH(QByteArray, content);
-        Bench b(kind, {10s, 20s, content.size() + 1});
-        QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
-        const QString host = kind == u"v6"_s
-                                 ? b.server.hostPort().replace(u"127.0.0.1"_s, u"[::ffff:127.0.0.1]"_s)
-                                 : b.server.hostPort();
-        const QString password = b.server.options().password;
-        const QString onDisk =
-            b.srv(remote.startsWith(u'/') ? remote : QDir::cleanPath(u"/home/u/"_s + remote));
-        QVERIFY(writeAll(b.loc(u"up"_s), content) && b.put(host, password, remote, u"up"_s));
-        QCOMPARE(readAll(onDisk), content);
-        QCOMPARE(fileMode(onDisk), kind == u"no chmod"_s ? 0600u : 0644u);
-        QVERIFY(writeAll(onDisk, content + "2"));
-        QCOMPARE(b.get(host, password, remote, u"down"_s), Got::Fetched);
-        QCOMPARE(readAll(b.loc(u"down"_s)), content + "2");
-        QCOMPARE(b.local() + QStringList(b.sink.boxes.size(), u"box"_s), (QStringList{u"down"_s, u"up"_s}));
-        // One log-in per call, passive data connections (active ones fail behind a router).
-        const QStringList verbs = b.server.verbs();
-        QVERIFY(verbs.count(u"USER"_s) == 2 && !verbs.contains(u"PORT"_s) && !verbs.contains(u"EPRT"_s));
-        QVERIFY(verbs.contains(u"SITE"_s));
-        QCOMPARE(verbs.count(u"AUTH"_s) + verbs.count(u"PROT"_s), kind == u"trusted"_s ? 4 : 0);
-    }
-
-    // A refused download is silent and true; wrong settings and refused uploads show one message and give
-    // false. Neither side is changed or left half-written.
-    void failure_data() {
-        QTest::addColumn<Failure>("f"); // an upload when the tag starts with "put"
-        const QString ip = u"ipdata.txt"_s, fresh = u"new.txt"_s, up = u"up.txt"_s;
+    // A transfer moves the file byte for byte, the remote path sent as given (relative to the log-in folder
+    // or absolute), a download as large as the cap, and makes an upload readable for the web server (0644)
+    // unless the server refuses. A refused download is silent and true; wrong settings and refused uploads
+    // show one message and give false. Neither side is changed or left half-written.
+    void call_data() {
+        QTest::addColumn<Call>("c"); // an upload when the tag starts with "put"
+        const QString ip = u"ipdata.txt"_s, fresh = u"working.txt"_s, up = u"up.txt"_s;
         const QString connect = u"InternetConnect:GetLastError="_s, refused = u"FtpPutFile:GetLastError="_s;
-        QTest::newRow("get onto a local file: never replaced") << Failure{{}, ip, ip, {}, Got::LocalExists};
-        QTest::newRow("get: no remote file") << Failure{{}, u"missing.txt"_s, fresh, {}, Got::NoRemoteFile};
-        QTest::newRow("get: no remote folder") << Failure{{}, u"/no/a"_s, fresh, {}, Got::NoRemoteFile};
-        QTest::newRow("get: remote folder") << Failure{{}, u"/www/"_s, fresh, {}, Got::Broken};
-        QTest::newRow("get: empty remote path") << Failure{{}, {}, fresh, {}, Got::Broken};
-        QTest::newRow("get: no local folder") << Failure{{}, ip, u"nowhere/new.txt"_s, {}, Got::Broken};
-        QTest::newRow("get: larger than the cap") << Failure{u"cap"_s, ip, fresh, {}, Got::Broken};
-        QTest::newRow("put: no remote folder") << Failure{{}, u"/no/a"_s, up, refused + u"25"_s};
-        QTest::newRow("put: remote path is a folder") << Failure{{}, u"/www/"_s, up, refused + u"3"_s};
-        QTest::newRow("put: no local file") << Failure{{}, ip, u"missing.txt"_s, refused + u"37"_s};
-        // Server settings gone wrong, each row "name|fault|the code shown".
+        // Server settings gone wrong: "name|fault|the code shown".
         const QString settings =
             u"wrong password|password|67;nothing listens|nobody|7;command in password|command|43;"
             u"never greeted|mute|28;sign in the port|sign|3;TLS required, none offered|no tls|64;"
             u"certificate not trusted|untrusted|60;certificate for another name|other-name|60"_s;
-        for (const char *tag : {"get", "put"})
+        for (const char *tag : {"get", "put"}) {
+            const QString local = tag[0] == 'p' ? up : fresh;
+            QTest::addRow("%s: relative path", tag) << Call{{}, ip, local};
+            QTest::addRow("%s: absolute path", tag) << Call{{}, u"/www/a"_s, local};
+            QTest::addRow("%s: parent folder", tag) << Call{{}, u"../a"_s, local};
+            QTest::addRow("%s: japanese, blank, %%, #, ?", tag) << Call{{}, u"/www/表示 %41#?.txt"_s, local};
+            QTest::addRow("%s: over TLS", tag) << Call{u"trusted"_s, u"/www/a"_s, local};
+            QTest::addRow("%s: IPv6 server", tag) << Call{u"v6"_s, ip, local};
             for (const QString &row : settings.split(u';')) {
                 const QStringList r = row.split(u'|');
                 QTest::addRow("%s: %s", tag, qPrintable(r[0]))
-                    << Failure{r[1], ip, tag[0] == 'p' ? up : fresh, connect + r[2]};
+                    << Call{r[1], ip, local, connect + r[2], Got::Failed};
             }
+        }
+        QTest::newRow("put: SITE CHMOD refused") << Call{u"no chmod"_s, u"/www/a"_s, up};
+        QTest::newRow("put: no remote folder") << Call{{}, u"/no/a"_s, up, refused + u"25"_s};
+        QTest::newRow("put: remote path is a folder") << Call{{}, u"/www/"_s, up, refused + u"3"_s};
+        QTest::newRow("put: no local file") << Call{{}, ip, u"missing.txt"_s, refused + u"37"_s};
+        QTest::newRow("get onto a local file: never replaced") << Call{{}, ip, ip, {}, Got::LocalExists};
+        QTest::newRow("get: no remote file") << Call{{}, u"missing.txt"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: no remote folder") << Call{{}, u"/no/a"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: remote folder") << Call{{}, u"/www/"_s, fresh, {}, Got::Broken};
+        QTest::newRow("get: empty remote path") << Call{{}, {}, fresh, {}, Got::Broken};
+        QTest::newRow("get: no local folder") << Call{{}, ip, u"nowhere/working.txt"_s, {}, Got::Broken};
+        QTest::newRow("get: larger than the cap") << Call{u"cap"_s, ip, fresh, {}, Got::Broken};
     }
-    void failure() {
-        QFETCH(Failure, f);
-        const bool upload = QByteArray(QTest::currentDataTag()).startsWith("put");
-        Bench b(f.fault, {4s, 20s, f.fault == u"cap"_s ? 65535 : 1 << 20});
+    void call() {
+        QFETCH(Call, c);
+        const bool put = QByteArray(QTest::currentDataTag()).startsWith("put");
+        const bool done = c.message.isEmpty() && c.got == Got::Fetched;
+        Bench b(c.fault, {4s, 20s, kTheirs.size() - (c.fault == u"cap"_s ? 1 : 0)});
         QTcpServer mute; // never accepts: the kernel completes the handshake, nobody answers
         QVERIFY2(b.server.isRunning() && mute.listen(QHostAddress::LocalHost, 0),
                  qPrintable(b.server.errorString()));
-        const QByteArray theirs(65536, 's'), mine(65536, 'u');
-        QVERIFY(writeAll(b.srv(u"home/u/ipdata.txt"_s), theirs));
-        QVERIFY(writeAll(b.loc(u"ipdata.txt"_s), mine) && writeAll(b.loc(u"up.txt"_s), mine));
-        const QString host = f.fault == u"nobody"_s ? u"127.9.0.1:%1"_s.arg(unusedLocalPort())
-                             : f.fault == u"mute"_s ? u"127.0.0.1:%1"_s.arg(mute.serverPort())
-                             : f.fault == u"sign"_s ? b.server.hostPort().replace(u':', u":+"_s)
-                                                    : b.server.hostPort();
-        const QString password = f.fault == u"password"_s  ? u"wrong"_s
-                                 : f.fault == u"command"_s ? u"secret\r\nDELE ipdata.txt"_s
+        const QString onDisk = b.tmp.filePath(
+            u"srv"_s + (c.remote.startsWith(u'/') ? c.remote : QDir::cleanPath(u"/home/u/"_s + c.remote)));
+        QVERIFY(writeAll(b.tmp.filePath(u"srv/home/u/ipdata.txt"_s), kTheirs) &&
+                (put || !done || writeAll(onDisk, kTheirs)));
+        QVERIFY(writeAll(b.loc(u"ipdata.txt"_s), kMine) && writeAll(b.loc(u"up.txt"_s), kMine));
+        const QByteArray before = readAll(onDisk);
+        const QString port = b.server.hostPort().section(u':', 1);
+        const QString host =
+            c.fault == u"nobody"_s ? u"127.9.0.1:%1"_s.arg(unusedLocalPort()) // a 9 in the host
+            : c.fault == u"mute"_s ? u"127.0.0.1:%1"_s.arg(mute.serverPort())
+            : c.fault == u"sign"_s ? u"127.0.0.1:+"_s + port
+            : c.fault == u"v6"_s   ? (put ? u"[::FFFF:"_s : u"[::ffff:"_s) + u"127.0.0.1]:"_s + port
+                                   : b.server.hostPort();
+        const QString password = c.fault == u"password"_s  ? u"wrong"_s
+                                 : c.fault == u"command"_s ? u"secret\r\nDELE ipdata.txt"_s
                                                            : b.server.options().password;
-        if (upload)
-            QCOMPARE(b.put(host, password, f.remote, f.local), f.message.isEmpty());
+        const QString user = b.server.options().user;
+        if (put)
+            QCOMPARE(b.client.FtpPut(host, user, password, c.remote, b.loc(c.local)), c.message.isEmpty());
         else
-            QCOMPARE(b.get(host, password, f.remote, f.local), f.got);
+            QCOMPARE(b.client.download(host, user, password, c.remote, b.loc(c.local)), c.got);
         QStringList shown;
         for (const Box &box : std::as_const(b.sink.boxes))
             shown << box.text << box.title << QString::number(box.style);
-        const QStringList box{f.message, upload ? u"Zentrow<FtpPut>"_s : u"Zentrow<FtpGet>"_s, u"48"_s};
-        QCOMPARE(shown, f.message.isEmpty() ? QStringList() : box); // 48: an exclamation box
-        QCOMPARE(readAll(b.srv(u"home/u/ipdata.txt"_s)), theirs);
-        QCOMPARE(b.local(), (QStringList{u"ipdata.txt"_s, u"up.txt"_s}));
-        QCOMPARE(readAll(b.loc(u"ipdata.txt"_s)), mine);
-        // A download logs in all the same, so wrong settings show even with a working copy present;
-        // without TLS to be had, the user name is never sent.
-        QCOMPARE(b.server.verbs().contains(u"USER"_s),
-                 QStringList({{}, u"cap"_s, u"password"_s}).contains(f.fault));
+        const QStringList box{c.message, put ? u"Zentrow<FtpPut>"_s : u"Zentrow<FtpGet>"_s, u"48"_s};
+        QCOMPARE(shown, c.message.isEmpty() ? QStringList() : box); // 48: an exclamation box
+        QCOMPARE(readAll(onDisk), put && done ? kMine : before);
+        QCOMPARE(readAll(b.loc(u"ipdata.txt"_s)) + readAll(b.loc(u"up.txt"_s)), kMine + kMine);
+        const QStringList kept{u"ipdata.txt"_s, u"up.txt"_s};
+        QCOMPARE(b.local(), !put && done ? kept + QStringList{u"working.txt"_s} : kept);
+        QCOMPARE(readAll(b.loc(u"working.txt"_s)), !put && done ? kTheirs : QByteArray());
+        if (put && done)
+            QCOMPARE(fileMode(onDisk), c.fault == u"no chmod"_s ? 0600u : 0644u);
+        // One log-in per call, passive data connections (active ones fail behind a router); with FTPS the
+        // log-in and the data protected. Without TLS to be had, the user name is never sent.
+        const QStringList verbs = b.server.verbs();
+        const bool logsIn = !c.message.startsWith(u"InternetConnect"_s) || c.fault == u"password"_s;
+        QCOMPARE(verbs.count(u"USER"_s), logsIn ? 1 : 0);
+        QVERIFY(!verbs.contains(u"PORT"_s) && !verbs.contains(u"EPRT"_s) &&
+                verbs.contains(u"SITE"_s) == (put && done));
+        QCOMPARE(verbs.count(u"PROT"_s), c.fault == u"trusted"_s ? 1 : 0);
     }
 };
 
