@@ -8,7 +8,7 @@ out of the process list. PORT 0 or none takes a free port. The chosen port is pr
 as the server listens; it then serves until SIGTERM or SIGINT ends it.
 Run it with /usr/bin/python3: that is the interpreter that sees Debian's pyftpdlib.
 
-Options, for tests that need a server unlike the demo's:
+Options, for tests that need a server unlike the demo's (an empty value keeps the default):
   --login-dir DIR   where a log-in starts, as the client sees it ("/", the default, is HOME)
   --encoding ENC    how command lines, and so paths, are decoded (default utf8)
   --umask OCTAL     for the files it stores: 077 makes them 0600, as vsftpd does
@@ -43,9 +43,9 @@ def parse_options(argv):
     parser = argparse.ArgumentParser(prog="ftpserver.py", add_help=False)
     parser.add_argument("--login-dir", default="/")
     parser.add_argument("--encoding", default="utf8")
-    parser.add_argument("--umask", type=lambda text: int(text, 8))
-    parser.add_argument("--perm", default="elradfmwMT")
-    parser.add_argument("--tls", choices=("trusted", "untrusted", "other-name"))
+    parser.add_argument("--umask", type=lambda text: int(text, 8) if text else None)
+    parser.add_argument("--perm")
+    parser.add_argument("--tls", choices=("", "trusted", "untrusted", "other-name"))
     parser.add_argument("--trust")
     parser.add_argument("--debug", action="store_true")
     options, extra = parser.parse_known_args(argv)
@@ -123,7 +123,7 @@ def main(argv):
         os.umask(options.umask)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(user, password, os.path.abspath(home), perm=options.perm)
+    authorizer.add_user(user, password, os.path.abspath(home), perm=options.perm or "elradfmwMT")
 
     class LoginDirFS(AbstractedFS):
         def __init__(self, root, cmd_channel):

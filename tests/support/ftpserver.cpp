@@ -12,12 +12,8 @@ FtpServer::FtpServer(const QString &root, const Options &options)
     const Options &o = options_;
     QStringList args{QStringLiteral(ZENTROW_FTP_SERVER), root, o.user, o.password};
     args << (o.port.isEmpty() ? u"0"_s : o.port) << u"--debug"_s << u"--login-dir"_s << o.loginDir
-         << u"--encoding"_s << o.encoding;
-    const QStringList flags{u"--umask"_s, o.umask, u"--perm"_s,  o.perm,
-                            u"--tls"_s,   o.tls,   u"--trust"_s, trust_};
-    for (qsizetype i = 0; i < flags.size(); i += 2)
-        if (!flags[i + 1].isEmpty())
-            args << flags[i] << flags[i + 1];
+         << u"--encoding"_s << o.encoding << u"--umask"_s << o.umask << u"--perm"_s << o.perm << u"--tls"_s
+         << o.tls << u"--trust"_s << trust_;
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(u"/usr/bin/python3"_s, args);
     // The first line is the port, once it listens; then its log on standard error has every command.

@@ -12,8 +12,7 @@ public:
         QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
         QString umask{}, perm{}; // octal, for the files it stores; pyftpdlib's permissions (empty: all)
-        QString tls{};           // FTPS with a new certificate: "trusted", "untrusted" or "other-name"
-        QString port{};          // empty: a free one
+        QString tls{}, port{};   // FTPS: "trusted", "untrusted" or "other-name"; empty port: a free one
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}

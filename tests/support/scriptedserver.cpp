@@ -39,10 +39,6 @@ QByteArray ScriptedServer::Socket::read(qsizetype n) {
     return socket_->read(qMin(n, socket_->bytesAvailable()));
 }
 
-void ScriptedServer::Socket::close() {
-    socket_->close();
-}
-
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
     std::promise<void> listening;
     std::future<void> listens = listening.get_future();

@@ -8,10 +8,9 @@
 #include <optional>
 #include <thread>
 
-// A TCP peer on 127.0.0.1 that plays a script, for peers that cannot be installed and for faults no real
-// server makes on request. The script runs on a thread of its own, once per connection in turn, so the code
-// under test may block its thread or run its event loop meanwhile. Every wait ends after kWaitMs or when the
-// server stops, so the destructor never hangs.
+// A TCP peer on 127.0.0.1 that plays a script, for faults no real server makes on request: on a thread of its
+// own, once per connection in turn, so the code under test may block or run its event loop meanwhile. Every
+// wait ends after kWaitMs or when the server stops, so the destructor never hangs.
 class ScriptedServer {
 public:
     static constexpr int kWaitMs = 60000; // any client under test gives up first
@@ -23,7 +22,7 @@ public:
         std::optional<QByteArray> readLine(); // without its CR LF; nothing once the peer closed
         QByteArray read(qsizetype n);         // fewer bytes when the peer closed first
         QByteArray readAll() { return read(std::numeric_limits<qsizetype>::max()); }
-        void close();
+        void close() { socket_->close(); }
 
     private:
         bool wait(); // for more bytes; false once the peer closed, on a stop or after kWaitMs
