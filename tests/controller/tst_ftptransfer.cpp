@@ -47,7 +47,7 @@ struct Bench {
 };
 
 // `fault`: Bench's kinds, "v6" (the server as [IPv6]:port), "cap" (a byte less than the file), "password",
-// "command" (in the password), "nobody" (listening) or "sign" (in the port). `message` empty: none, and true.
+// "command" (in the password), "nobody" (listening, at hosts with 9 and hex letters), "sign" (in the port).
 struct Call {
     QString fault{}, remote{}, local{}, message{};
     Got got = Got::Fetched;
@@ -111,7 +111,8 @@ private slots:
         const QByteArray before = readAll(onDisk);
         const QString port = b.server.hostPort().section(u':', 1);
         const QString host =
-            c.fault == u"nobody"_s ? u"127.9.0.1:%1"_s.arg(unusedLocalPort()) // a 9 in the host
+            c.fault == u"nobody"_s
+                ? (put ? u"[::ffff:7f09:Aa]:"_s : u"127.9.0.1:"_s) + QString::number(unusedLocalPort())
             : c.fault == u"sign"_s ? u"127.0.0.1:+"_s + port
             : c.fault == u"v6"_s   ? (put ? u"[::FFFF:"_s : u"[::ffff:"_s) + u"127.0.0.1]:"_s + port
                                    : b.server.hostPort();
