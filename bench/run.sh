@@ -30,7 +30,6 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 ftp_pid="" web_pid=""
 stop_servers() {
-  exec 9>&- 2>/dev/null || true # the FTP server ends when its input closes
   for pid in $ftp_pid $web_pid; do
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -54,10 +53,8 @@ port_from() {
 }
 
 mkdir -p "$work/ftp" "$work/www" "$work/bench"
-mkfifo "$work/ftp.in"
-/usr/bin/python3 tests/support/ftpserver.py bench bench "$work/ftp" <"$work/ftp.in" >"$work/ftp.out" 2>&1 &
+/usr/bin/python3 tools/ftpserver.py "$work/ftp" bench bench >"$work/ftp.out" 2>"$work/ftp.log" &
 ftp_pid=$!
-exec 9>"$work/ftp.in"
 cp gateway/nomrel.cgi "$work/www/"
 tools/webserver.sh "$work/www" "$work/web" >"$work/web.out" 2>&1 &
 web_pid=$!

@@ -1,13 +1,25 @@
 #!/usr/bin/python3
 """A small FTP server on 127.0.0.1 for one user, for the demo and for tests.
 
-    /usr/bin/python3 tools/ftpserver.py HOME USER PASSWORD [PORT]
+    /usr/bin/python3 tools/ftpserver.py HOME USER PASSWORD [PORT] [OPTIONS]
 
 PASSWORD "-" reads the password from the first line of standard input, which keeps it
 out of the process list. PORT 0 or none takes a free port. The chosen port is printed on one line as soon
 as the server listens; it then serves until SIGTERM or SIGINT ends it.
 Run it with /usr/bin/python3: that is the interpreter that sees Debian's pyftpdlib.
+
+Options, for tests that need a server unlike the demo's (an empty value keeps the default):
+  --login-dir DIR   where a log-in starts, as the client sees it ("/", the default, is HOME)
+  --encoding ENC    how command lines, and so paths, are decoded (default utf8)
+  --umask OCTAL     for the files it stores: 077 makes them 0600, as vsftpd does
+  --perm PERM       pyftpdlib's permissions (default elradfmwMT; without M, SITE CHMOD is refused)
+  --tls KIND --trust FILE
+                    AUTH TLS with a new self-signed certificate; FILE receives the one a client
+                    should trust: that one (trusted), another one (untrusted), or that one made for
+                    another host name (other-name)
+  --debug           log every command, before it is answered, and every reply
 """
+import argparse
 import logging
 import os
 import signal
@@ -15,6 +27,7 @@ import sys
 
 try:
     from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.filesystems import AbstractedFS
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import FTPServer
 except ImportError:
@@ -23,15 +36,79 @@ except ImportError:
 
 
 def usage(msg):
-    sys.exit("ftpserver.py: %s\nusage: ftpserver.py HOME USER PASSWORD [PORT]" % msg)
+    sys.exit("ftpserver.py: %s\nusage: ftpserver.py HOME USER PASSWORD [PORT] [OPTIONS]" % msg)
+
+
+def parse_options(argv):
+    parser = argparse.ArgumentParser(prog="ftpserver.py", add_help=False)
+    parser.add_argument("--login-dir", default="/")
+    parser.add_argument("--encoding", default="utf8")
+    parser.add_argument("--umask", type=lambda text: int(text, 8) if text else None)
+    parser.add_argument("--perm")
+    parser.add_argument("--tls", choices=("", "trusted", "untrusted", "other-name"))
+    parser.add_argument("--trust")
+    parser.add_argument("--debug", action="store_true")
+    options, extra = parser.parse_known_args(argv)
+    if extra:
+        usage("wrong number of arguments")
+    if bool(options.tls) != bool(options.trust):
+        usage("--tls and --trust go together")
+    return options
+
+
+def tls_handlers(kind, trust_file):
+    """FTPS handlers serving a new certificate; the one a client should trust goes to trust_file."""
+    import datetime
+    import ipaddress
+
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes
+    from cryptography.hazmat.primitives.asymmetric import ec
+    from OpenSSL import SSL, crypto
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    def certificate(alt):
+        key = ec.generate_private_key(ec.SECP256R1())
+        name = x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, "zentrow test")])
+        now, day = datetime.datetime.now(datetime.timezone.utc), datetime.timedelta(days=1)
+        cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name)
+                .public_key(key.public_key()).serial_number(x509.random_serial_number())
+                .not_valid_before(now - day).not_valid_after(now + day)
+                .add_extension(x509.SubjectAlternativeName([alt]), critical=False)
+                .sign(key, hashes.SHA256()))
+        return crypto.X509.from_cryptography(cert), crypto.PKey.from_cryptography_key(key)
+
+    class DataHandler(TLS_DTPHandler):
+        # libcurl starts TLS on the data connection before it sends STOR or RETR; pyftpdlib would
+        # take that early data for a hang-up and close the connection.
+        def readable(self):
+            return self._ssl_accepting or super().readable()
+
+    loopback = x509.IPAddress(ipaddress.ip_address("127.0.0.1"))
+    served, key = certificate(x509.DNSName("zentrow.invalid") if kind == "other-name" else loopback)
+    trusted = certificate(loopback)[0] if kind == "untrusted" else served
+    with open(trust_file, "wb") as f:
+        f.write(crypto.dump_certificate(crypto.FILETYPE_PEM, trusted))
+    context = SSL.Context(SSL.TLS_SERVER_METHOD)
+    context.use_certificate(served)
+    context.use_privatekey(key)
+
+    class Handler(TLS_FTPHandler):
+        dtp_handler = DataHandler
+        ssl_context = context
+
+    return Handler
 
 
 def main(argv):
-    if len(argv) not in (4, 5):
+    if len(argv) < 4:
         usage("wrong number of arguments")
+    # The options follow the positional arguments, so a password may start with "--".
+    count = 4 if len(argv) > 4 and not argv[4].startswith("--") else 3
     home, user, password = argv[1], argv[2], argv[3]
+    options = parse_options(argv[1 + count:])
     try:
-        port = int(argv[4]) if len(argv) == 5 else 0
+        port = int(argv[4]) if count == 4 else 0
     except ValueError:
         usage("port is not a number: %r" % argv[4])
     if not 0 <= port <= 65535:
@@ -42,12 +119,24 @@ def main(argv):
         usage("empty user name")
     if password == "-":
         password = sys.stdin.readline().rstrip("\r\n")
+    if options.umask is not None:
+        os.umask(options.umask)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(user, password, os.path.abspath(home), perm="elradfmwMT")
+    authorizer.add_user(user, password, os.path.abspath(home), perm=options.perm or "elradfmwMT")
 
-    class Handler(FTPHandler):
-        pass
+    class LoginDirFS(AbstractedFS):
+        def __init__(self, root, cmd_channel):
+            super().__init__(root, cmd_channel)
+            self._cwd = options.login_dir
+
+    base = tls_handlers(options.tls, options.trust) if options.tls else FTPHandler
+
+    class Handler(base):
+        abstracted_fs = LoginDirFS
+
+        def decode(self, data):
+            return data.decode(options.encoding, self.unicode_errors)
 
     Handler.authorizer = authorizer
     # Answer a wrong password at once instead of after the default 3 s.
@@ -66,7 +155,7 @@ def main(argv):
     signal.signal(signal.SIGTERM, stop)
 
     # One line per command and transfer on standard error, for whoever keeps a log.
-    logging.basicConfig(level=logging.INFO, stream=sys.stderr,
+    logging.basicConfig(level=logging.DEBUG if options.debug else logging.INFO, stream=sys.stderr,
                         format="%(asctime)s %(message)s")
     print(server.address[1], flush=True)
     try:

@@ -4,29 +4,29 @@
 #include "tests/support/testsupport.h"
 
 #include <QDir>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace std::chrono_literals;
-using testsupport::readAll;
-using testsupport::writeAll;
+using namespace testsupport;
+using Got = FtpClient::GetStatus;
 
 namespace {
 
-// A server root "srv" that decodes paths as CP932, logs in to /home/u and stores files as 0600, a local
-// folder "local", a recording client, bounds that never flake on a loaded machine. `kind`: "no chmod" (the
-// server refuses SITE CHMOD), "no tls" (TLS asked of a plain server), or FtpServer's TLS kinds (with TLS).
+// Binary files (NUL, ^Z, lone CR and LF, 0xFF), larger than one write of libcurl's.
+const QByteArray kTheirs = QByteArray("s\0\x1A\r\n\xFF\x95\xC2", 8).repeated(8192), kMine = kTheirs.toUpper();
+
+// A server root "srv" (paths in CP932, log-in at /home/u, files stored 0600), a folder "local", a client.
+// `kind`: "no chmod" (refused), "no tls" (asked of a plain server) or FtpServer's TLS kinds (with TLS).
 struct Bench {
-    explicit Bench(const QString &kind = {}, FtpLimits limits = {10s, 20s})
-        : server(root(tmp), {.loginDir = u"/home/u"_s,
-                             .encoding = u"cp932"_s,
-                             .umask = u"077"_s,
-                             .perm = kind == u"no chmod"_s ? u"elradfmwT"_s : QString(),
-                             .tls = QStringList{u"trusted"_s, u"untrusted"_s, u"other-name"_s}.contains(kind)
-                                        ? kind
-                                        : QString()}),
+    Bench(const QString &kind, FtpLimits limits)
+        : server(root(tmp),
+                 {.loginDir = u"/home/u"_s,
+                  .encoding = u"cp932"_s,
+                  .umask = u"077"_s,
+                  .perm = kind == u"no chmod"_s ? u"elradfmwT"_s : QString(),
+                  .tls = kind.endsWith(u"trusted"_s) || kind == u"other-name"_s ? kind : QString()}),
           client(sink, limits) {
         qputenv("SSL_CERT_FILE", QFile::encodeName(server.trustFile())); // as the README says
         client.setTls(kind == u"no tls"_s || !server.trustFile().isEmpty());
@@ -36,10 +36,9 @@ struct Bench {
             QDir(tmp.path()).mkpath(folder);
         return tmp.filePath(u"srv"_s);
     }
-    QString srv(const QString &rel) const { return tmp.filePath(u"srv/"_s + rel); }
     QString loc(const QString &rel) const { return tmp.filePath(u"local/"_s + rel); }
     // Hidden ones included: a leftover temporary file shows here.
-    QStringList localFiles() const { return QDir(loc({})).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+    QStringList local() const { return QDir(loc({})).entryList(QDir::Files | QDir::Hidden | QDir::System); }
 
     QTemporaryDir tmp;
     FtpServer server;
@@ -47,14 +46,11 @@ struct Bench {
     CurlFtpClient client;
 };
 
-using Got = FtpClient::GetStatus;
-
-// `fault`: "cap" (4 KB), "password", "command" (in the password), "nobody" (listening), "mute" (never
-// greets). `message` empty: none, and true. `got`: what a download finds.
-struct Failure {
-    bool upload;
-    QString fault, remote, local, message;
-    Got got = Got::Failed;
+// `fault`: Bench's kinds, "v6" (the server as [IPv6]:port), "cap" (a byte less than the file), "password",
+// "command" (in the password), "nobody" (listening, at hosts with 9 and hex letters), "sign" (in the port).
+struct Call {
+    QString fault{}, remote{}, local{}, message{};
+    Got got = Got::Fetched;
 };
 
 } // namespace
@@ -62,121 +58,89 @@ struct Failure {
 class tst_ftptransfer : public QObject {
     Q_OBJECT
 private slots:
-    // Up and down byte for byte, the remote path sent as given: relative to the log-in directory or absolute.
-    // The upload is made readable for the web server (0644), or left as it is by a server that refuses.
-    void transfer_data() {
-        QTest::addColumn<QString>("kind"); // as Bench takes it
-        QTest::addColumn<QString>("remote");
-        QTest::addColumn<QString>("onDisk"); // below the server root
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("relative, CP932") << QString() << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s
-                                         << "off,1.2.3.4,\x95\xC2\x8D\xBD\r\n"_ba;
-        QTest::newRow("absolute, NUL, ^Z, lone CR, LF")
-            << QString() << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s << "a\0b\x1A\rc\nd\xFF\r\n"_ba;
-        QTest::newRow("parent, 300 KB") << QString() << u"../ipdata.txt"_s << u"home/ipdata.txt"_s
-                                        << QByteArray(150000, 0) + QByteArray(150000, 'x');
-        QTest::newRow("over TLS") << u"trusted"_s << u"/www/ipdata.txt"_s << u"www/ipdata.txt"_s
-                                  << "on\r\n"_ba;
-        QTest::newRow("SITE CHMOD refused")
-            << u"no chmod"_s << u"ipdata.txt"_s << u"home/u/ipdata.txt"_s << "on\r\n"_ba;
-        QTest::newRow("japanese, blank, %, #, ?")
-            << QString() << u"/www/表示 %41#?.txt"_s << u"www/表示 %41#?.txt"_s << "on\r\n"_ba;
-    }
-    void transfer() {
-        QFETCH(QString, kind);
-        QFETCH(QString, remote);
-        QFETCH(QString, onDisk);
-        QFETCH(QByteArray, content);
-        Bench b(kind);
-        QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
-        QVERIFY(writeAll(b.loc(u"up.txt"_s), content));
-        const QString user = b.server.options().user, password = b.server.options().password;
-        QVERIFY(b.client.FtpPut(b.server.hostPort(), user, password, remote, b.loc(u"up.txt"_s)));
-        QCOMPARE(readAll(b.srv(onDisk)), content);
-        QCOMPARE(testsupport::fileMode(b.srv(onDisk)), kind == u"no chmod"_s ? 0600u : 0644u);
-        QVERIFY(writeAll(b.srv(onDisk), content + "2"));
-        QCOMPARE(b.client.download(b.server.hostPort(), user, password, remote, b.loc(u"down.txt"_s)),
-                 Got::Fetched);
-        QCOMPARE(readAll(b.loc(u"down.txt"_s)), content + "2");
-        QVERIFY(b.sink.boxes.isEmpty());
-        QCOMPARE(b.localFiles(), (QStringList{u"down.txt"_s, u"up.txt"_s}));
-        // One log-in per call, passive data connections (active ones fail behind a router).
-        const QStringList verbs = b.server.verbs();
-        QVERIFY(verbs.count(u"USER"_s) == 2 && !verbs.contains(u"PORT"_s) && !verbs.contains(u"EPRT"_s));
-        QVERIFY(verbs.contains(u"SITE"_s));
-        QCOMPARE(verbs.count(u"AUTH"_s) + verbs.count(u"PROT"_s), kind == u"trusted"_s ? 4 : 0);
-    }
-
-    // A refused download is silent and true; wrong settings and refused uploads show
-    // one message and give false. Neither side is changed or left half-written.
-    void failure_data() {
-        QTest::addColumn<Failure>("f");
-        const QString ip = u"ipdata.txt"_s, fresh = u"new.txt"_s, up = u"up.txt"_s;
-        QTest::newRow("get onto a local file: never replaced")
-            << Failure{false, {}, ip, ip, {}, Got::LocalExists};
-        QTest::newRow("get: no remote file")
-            << Failure{false, {}, u"missing.txt"_s, fresh, {}, Got::NoRemoteFile};
-        QTest::newRow("get: no remote folder")
-            << Failure{false, {}, u"/no/ipdata.txt"_s, fresh, {}, Got::NoRemoteFile};
-        QTest::newRow("get: remote folder") << Failure{false, {}, u"/www/"_s, fresh, {}, Got::Broken};
-        QTest::newRow("get: empty remote path") << Failure{false, {}, {}, fresh, {}, Got::Broken};
-        QTest::newRow("get: no local folder")
-            << Failure{false, {}, ip, u"nowhere/new.txt"_s, {}, Got::Broken};
-        QTest::newRow("get: larger than the cap") << Failure{false, u"cap"_s, ip, fresh, {}, Got::Broken};
-        const QString connect = u"InternetConnect:GetLastError="_s;
-        for (const bool put : {false, true}) {
-            const char *tag = put ? "put" : "get";
-            const QString local = put ? up : fresh;
-            QTest::addRow("%s: wrong password", tag) << Failure{put, u"password"_s, ip, local, connect + u"67"_s};
-            QTest::addRow("%s: nothing listens", tag) << Failure{put, u"nobody"_s, ip, local, connect + u"7"_s};
-            QTest::addRow("%s: command in password", tag) << Failure{put, u"command"_s, ip, local, connect + u"43"_s};
-            QTest::addRow("%s: never greeted", tag) << Failure{put, u"mute"_s, ip, local, connect + u"28"_s};
-            QTest::addRow("%s: TLS required, none offered", tag)
-                << Failure{put, u"no tls"_s, ip, local, connect + u"64"_s};
-            QTest::addRow("%s: certificate not trusted", tag)
-                << Failure{put, u"untrusted"_s, ip, local, connect + u"60"_s};
-            QTest::addRow("%s: certificate for another name", tag)
-                << Failure{put, u"other-name"_s, ip, local, connect + u"60"_s};
+    // A transfer moves the file byte for byte, the remote path sent as given (relative to the log-in folder
+    // or absolute), a download as large as the cap, and makes an upload readable for the web server (0644)
+    // unless the server refuses. A refused download is silent and true; wrong settings and refused uploads
+    // show one message and give false. Neither side is changed or left half-written.
+    void call_data() {
+        QTest::addColumn<Call>("c"); // an upload when the tag starts with "put"
+        const QString ip = u"ipdata.txt"_s, fresh = u"working.txt"_s, up = u"up.txt"_s;
+        const QString connect = u"InternetConnect:GetLastError="_s, refused = u"FtpPutFile:GetLastError="_s;
+        // Server settings gone wrong: "name|fault|the code shown".
+        const QString settings =
+            u"wrong password|password|67;nothing listens|nobody|7;command in password|command|43;"
+            u"sign in the port|sign|3;TLS required, none offered|no tls|64;"
+            u"certificate not trusted|untrusted|60;certificate for another name|other-name|60"_s;
+        for (const char *tag : {"get", "put"}) {
+            const QString local = tag[0] == 'p' ? up : fresh;
+            QTest::addRow("%s: relative path", tag) << Call{{}, ip, local};
+            QTest::addRow("%s: absolute path", tag) << Call{{}, u"/www/a"_s, local};
+            QTest::addRow("%s: parent folder", tag) << Call{{}, u"../a"_s, local};
+            QTest::addRow("%s: japanese, blank, %%, #, ?", tag) << Call{{}, u"/www/表示 %41#?.txt"_s, local};
+            QTest::addRow("%s: over TLS", tag) << Call{u"trusted"_s, u"/www/a"_s, local};
+            QTest::addRow("%s: IPv6 server", tag) << Call{u"v6"_s, ip, local};
+            for (const QString &row : settings.split(u';')) {
+                const QStringList r = row.split(u'|');
+                QTest::addRow("%s: %s", tag, qPrintable(r[0]))
+                    << Call{r[1], ip, local, connect + r[2], Got::Failed};
+            }
         }
-        const QString refused = u"FtpPutFile:GetLastError="_s;
-        QTest::newRow("put: no remote folder") << Failure{true, {}, u"/no/ipdata.txt"_s, up, refused + u"25"_s};
-        QTest::newRow("put: remote path is a folder") << Failure{true, {}, u"/www/"_s, up, refused + u"3"_s};
-        QTest::newRow("put: no local file") << Failure{true, {}, ip, u"missing.txt"_s, refused + u"37"_s};
+        QTest::newRow("put: SITE CHMOD refused") << Call{u"no chmod"_s, u"/www/a"_s, up};
+        QTest::newRow("put: no remote folder") << Call{{}, u"/no/a"_s, up, refused + u"25"_s};
+        QTest::newRow("put: remote path is a folder") << Call{{}, u"/www/"_s, up, refused + u"3"_s};
+        QTest::newRow("put: no local file") << Call{{}, ip, u"missing.txt"_s, refused + u"37"_s};
+        QTest::newRow("get onto a local file: never replaced") << Call{{}, ip, ip, {}, Got::LocalExists};
+        QTest::newRow("get: no remote file") << Call{{}, u"missing.txt"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: no remote folder") << Call{{}, u"/no/a"_s, fresh, {}, Got::NoRemoteFile};
+        QTest::newRow("get: remote folder") << Call{{}, u"/www/"_s, fresh, {}, Got::Broken};
+        QTest::newRow("get: empty remote path") << Call{{}, {}, fresh, {}, Got::Broken};
+        QTest::newRow("get: no local folder") << Call{{}, ip, u"nowhere/working.txt"_s, {}, Got::Broken};
+        QTest::newRow("get: larger than the cap") << Call{u"cap"_s, ip, fresh, {}, Got::Broken};
     }
-    void failure() {
-        QFETCH(Failure, f);
-        Bench b(f.fault, {4s, 20s, f.fault == u"cap"_s ? 4096 : 1 << 20});
-        QTcpServer mute; // never accepts: the kernel completes the handshake, nobody answers
+    void call() {
+        QFETCH(Call, c);
+        const bool put = QByteArray(QTest::currentDataTag()).startsWith("put");
+        const bool done = c.message.isEmpty() && c.got == Got::Fetched;
+        Bench b(c.fault, {4s, 20s, kTheirs.size() - (c.fault == u"cap"_s ? 1 : 0)});
         QVERIFY2(b.server.isRunning(), qPrintable(b.server.errorString()));
-        QVERIFY(mute.listen(QHostAddress::LocalHost, 0));
-        const QByteArray theirs(65536, 's'), mine(65536, 'u');
-        QVERIFY(writeAll(b.srv(u"home/u/ipdata.txt"_s), theirs));
-        QVERIFY(writeAll(b.loc(u"ipdata.txt"_s), mine) && writeAll(b.loc(u"up.txt"_s), mine));
-        const QString host = f.fault == u"nobody"_s     ? u"127.0.0.1:%1"_s.arg(unusedLocalPort())
-                             : f.fault == u"mute"_s ? u"127.0.0.1:%1"_s.arg(mute.serverPort())
-                                                    : b.server.hostPort();
-        const QString password = f.fault == u"password"_s  ? u"wrong"_s
-                                 : f.fault == u"command"_s ? u"secret\r\nDELE ipdata.txt"_s
+        const QString onDisk = b.tmp.filePath(
+            u"srv"_s + (c.remote.startsWith(u'/') ? c.remote : QDir::cleanPath(u"/home/u/"_s + c.remote)));
+        QVERIFY(writeAll(b.tmp.filePath(u"srv/home/u/ipdata.txt"_s), kTheirs) &&
+                (put || !done || writeAll(onDisk, kTheirs)));
+        QVERIFY(writeAll(b.loc(u"ipdata.txt"_s), kMine) && writeAll(b.loc(u"up.txt"_s), kMine));
+        const QByteArray before = readAll(onDisk);
+        const QString port = b.server.hostPort().section(u':', 1);
+        const QString host =
+            c.fault == u"nobody"_s
+                ? (put ? u"[::ffff:7f09:Aa]:"_s : u"127.9.0.1:"_s) + QString::number(unusedLocalPort())
+            : c.fault == u"sign"_s ? u"127.0.0.1:+"_s + port
+            : c.fault == u"v6"_s   ? (put ? u"[::FFFF:"_s : u"[::ffff:"_s) + u"127.0.0.1]:"_s + port
+                                   : b.server.hostPort();
+        const QString password = c.fault == u"password"_s  ? u"wrong"_s
+                                 : c.fault == u"command"_s ? u"secret\r\nDELE ipdata.txt"_s
                                                            : b.server.options().password;
         const QString user = b.server.options().user;
-        if (f.upload)
-            QCOMPARE(b.client.FtpPut(host, user, password, f.remote, b.loc(f.local)), f.message.isEmpty());
+        if (put)
+            QCOMPARE(b.client.FtpPut(host, user, password, c.remote, b.loc(c.local)), c.message.isEmpty());
         else
-            QCOMPARE(b.client.download(host, user, password, f.remote, b.loc(f.local)), f.got);
-        QCOMPARE(b.sink.boxes.size(), f.message.isEmpty() ? 0 : 1);
-        for (const Box &box : std::as_const(b.sink.boxes)) {
-            QCOMPARE(box.text, f.message);
-            QVERIFY(box.text.section(u'=', 1).toInt() != 0);
-            QCOMPARE(box.title, f.upload ? u"Zentrow<FtpPut>"_s : u"Zentrow<FtpGet>"_s);
-            QCOMPARE(box.style, int(MessageSink::Exclamation));
-        }
-        QCOMPARE(readAll(b.srv(u"home/u/ipdata.txt"_s)), theirs);
-        QCOMPARE(b.localFiles(), (QStringList{u"ipdata.txt"_s, u"up.txt"_s}));
-        QCOMPARE(readAll(b.loc(u"ipdata.txt"_s)), mine);
-        // A download logs in all the same, so wrong settings show even with a working copy present;
-        // without TLS to be had, the user name is never sent.
-        QCOMPARE(b.server.verbs().contains(u"USER"_s),
-                 QStringList({{}, u"cap"_s, u"password"_s}).contains(f.fault));
+            QCOMPARE(b.client.download(host, user, password, c.remote, b.loc(c.local)), c.got);
+        QStringList shown;
+        for (const Box &box : std::as_const(b.sink.boxes))
+            shown << box.text << box.title << QString::number(box.style);
+        const QStringList box{c.message, put ? u"Zentrow<FtpPut>"_s : u"Zentrow<FtpGet>"_s, u"48"_s};
+        QCOMPARE(shown, c.message.isEmpty() ? QStringList() : box); // 48: an exclamation box
+        QCOMPARE(readAll(onDisk), put && done ? kMine : before);
+        QCOMPARE(readAll(b.loc(u"ipdata.txt"_s)) + readAll(b.loc(u"up.txt"_s)), kMine + kMine);
+        const QStringList kept{u"ipdata.txt"_s, u"up.txt"_s};
+        QCOMPARE(b.local(), !put && done ? kept + QStringList{u"working.txt"_s} : kept);
+        QCOMPARE(readAll(b.loc(u"working.txt"_s)), !put && done ? kTheirs : QByteArray());
+        if (put && done)
+            QCOMPARE(fileMode(onDisk), c.fault == u"no chmod"_s ? 0600u : 0644u);
+        // One log-in per call, with FTPS protecting the log-in and the data; without TLS, no user name sent.
+        const QStringList verbs = b.server.verbs();
+        const bool logsIn = !c.message.startsWith(u"InternetConnect"_s) || c.fault == u"password"_s;
+        QCOMPARE(verbs.count(u"USER"_s), logsIn ? 1 : 0);
+        QCOMPARE(verbs.count(u"PROT"_s), c.fault == u"trusted"_s ? 1 : 0);
     }
 };
 

@@ -3,20 +3,16 @@
 #include <QProcess>
 #include <QStringList>
 
-// A real FTP server (Debian's pyftpdlib) on 127.0.0.1 at a free port, serving `root`, from the
-// constructor to the destructor; it also exits when this process goes away.
+// The project's FTP server (tools/ftpserver.py, Debian's pyftpdlib) on 127.0.0.1, serving `root`, from the
+// constructor to the destructor; it also ends when this process dies.
 class FtpServer {
 public:
     struct Options {
-        QString user = QStringLiteral("zentrow");
-        QString password = QStringLiteral("secret");
+        QString user = QStringLiteral("zentrow"), password = QStringLiteral("secret");
         QString loginDir = QStringLiteral("/");    // where a log-in starts, as the client sees it
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
-        QString umask{};                             // octal, for the files it stores
-        QString perm{};                              // pyftpdlib's permissions; empty: all
-        // FTPS with a new certificate: "trusted", "untrusted" or "other-name" (trusted, another name)
-        QString tls{};
-        QString port{}; // empty: a free one
+        QString umask{}, perm{}; // octal, for the files it stores; pyftpdlib's permissions (empty: all)
+        QString tls{}, port{};   // FTPS: "trusted", "untrusted" or "other-name"; empty port: a free one
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}
@@ -27,19 +23,15 @@ public:
     QString errorString() const { return error_; }
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(port_); } // as the settings hold it
     const Options &options() const { return options_; }
-    // With Options::tls, the certificate a client should trust (PEM).
-    QString trustFile() const { return trust_; }
-    // The verbs of the commands received so far, oldest first.
-    QStringList verbs();
+    QString trustFile() const { return trust_; } // with Options::tls, the certificate a client should trust
+    QStringList verbs();                         // of the commands received so far, oldest first
 
 private:
     Options options_;
+    QString trust_, error_;
     QProcess process_;
-    QByteArray buffer_;
     QStringList verbs_;
     quint16 port_ = 0;
-    QString error_;
-    QString trust_;
 };
 
 // A TCP port on 127.0.0.1 that nothing listens on (bound, then released).

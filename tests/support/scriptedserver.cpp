@@ -1,109 +1,65 @@
 #include "tests/support/scriptedserver.h"
 
 #include <QDeadlineTimer>
+#include <QTcpServer>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <future>
 
-namespace {
-
-// True when `fd` is readable before `ms` pass (-1: no limit) and before the stop pipe is.
-bool readable(int fd, int stopFd, int ms) {
-    const QDeadlineTimer deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms);
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    int n;
-    while ((n = ::poll(fds, 2, int(deadline.remainingTime()))) < 0 && errno == EINTR) {
-    }
-    return fd >= 0 && n > 0 && !(fds[1].revents & POLLIN) && fds[0].revents != 0;
-}
-
-} // namespace
-
+// The blocking calls of Qt's sockets, in short steps so that a stop ends them.
 bool ScriptedServer::Socket::send(QByteArrayView bytes) {
-    while (fd_ >= 0 && !bytes.isEmpty()) {
-        const ssize_t n = ::send(fd_, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL);
-        if (n < 0 && errno != EINTR)
+    socket_->write(bytes.data(), bytes.size());
+    for (const QDeadlineTimer deadline(kWaitMs);
+         socket_->bytesToWrite() > 0 && !stop_ && !deadline.hasExpired();)
+        if (!socket_->waitForBytesWritten(50) && socket_->state() != QAbstractSocket::ConnectedState)
             return false;
-        bytes = bytes.sliced(qMax<ssize_t>(n, 0));
-    }
-    return fd_ >= 0;
+    return socket_->bytesToWrite() == 0 && socket_->state() == QAbstractSocket::ConnectedState;
 }
 
-bool ScriptedServer::Socket::receive() {
-    char chunk[65536];
-    ssize_t n = -1;
-    if (readable(fd_, stopFd_, kWaitMs))
-        while ((n = ::recv(fd_, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
-        }
-    if (n > 0)
-        buffer_.append(chunk, n);
-    return n > 0;
+bool ScriptedServer::Socket::wait() {
+    for (const QDeadlineTimer deadline(kWaitMs); !stop_ && !deadline.hasExpired();) {
+        if (socket_->state() != QAbstractSocket::ConnectedState)
+            return false;
+        if (socket_->waitForReadyRead(50))
+            return true;
+    }
+    return false;
 }
 
 std::optional<QByteArray> ScriptedServer::Socket::readLine() {
-    qsizetype nl;
-    while ((nl = buffer_.indexOf('\n')) < 0) {
-        if (!receive())
+    while (!socket_->canReadLine())
+        if (!wait())
             return std::nullopt;
-    }
-    const QByteArray line = read(nl + 1).chopped(1);
+    const QByteArray line = socket_->readLine().chopped(1);
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
 
 QByteArray ScriptedServer::Socket::read(qsizetype n) {
-    while (buffer_.size() < n && receive()) {
+    while (socket_->bytesAvailable() < n && wait()) {
     }
-    const QByteArray out = buffer_.left(n);
-    buffer_.remove(0, out.size());
-    return out;
-}
-
-void ScriptedServer::Socket::close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    return socket_->read(qMin(n, socket_->bytesAvailable()));
 }
 
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::pipe2(stop_, O_CLOEXEC) != 0 || listen_ < 0 ||
-        ::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(listen_, 8) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-        return;
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] {
-        // A client that gave up before the accept is skipped; a stop ends the loop.
-        for (;;) {
-            if (const auto connection = accept(-1)) {
-                ++connections_;
-                script_(*this, *connection);
-            } else if (readable(stop_[0], -1, 0)) {
-                return;
-            }
-        }
+    std::promise<void> listening;
+    std::future<void> listens = listening.get_future();
+    thread_ = std::thread([this, listening = std::move(listening)]() mutable {
+        QTcpServer server;
+        port_ = server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+        listening.set_value();
+        while (port_ && !stop_)
+            if (server.waitForNewConnection(50))
+                while (QTcpSocket *socket = server.nextPendingConnection()) {
+                    Socket connection(socket, stop_);
+                    ++connections_;
+                    script_(*this, connection);
+                    socket->close();
+                    delete socket;
+                }
     });
+    listens.wait();
 }
 
 ScriptedServer::~ScriptedServer() {
-    if (stop_[1] >= 0)
-        while (::write(stop_[1], "", 1) < 0 && errno == EINTR) {
-        }
-    if (thread_.joinable())
-        thread_.join();
-    for (const int fd : {listen_, stop_[0], stop_[1]})
-        if (fd >= 0)
-            ::close(fd);
-}
-
-std::unique_ptr<ScriptedServer::Socket> ScriptedServer::accept(int ms) {
-    const int fd = readable(listen_, stop_[0], ms) ? ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-    return fd < 0 ? nullptr : std::make_unique<Socket>(fd, stop_[0]);
+    stop_ = true;
+    thread_.join();
 }

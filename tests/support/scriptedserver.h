@@ -1,43 +1,34 @@
 #pragma once
 
-#include <QByteArray>
+#include <QTcpSocket>
 
 #include <atomic>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <thread>
 
-// A TCP peer on 127.0.0.1 that plays a script, for peers that cannot be installed and for faults
-// no real server makes on request. The script runs on a thread of its own, once per connection in
-// turn, so the code under test may block its thread or run its event loop meanwhile. Every wait
-// ends after kWaitMs or when the server stops, so the destructor never hangs.
+// A TCP peer on 127.0.0.1 that plays a script, for faults no real server makes on request: on a thread of its
+// own, once per connection in turn, so the code under test may block or run its event loop meanwhile. Every
+// wait ends after kWaitMs or when the server stops, so the destructor never hangs.
 class ScriptedServer {
 public:
     static constexpr int kWaitMs = 60000; // any client under test gives up first
 
     class Socket {
     public:
-        Socket(int fd, int stopFd) : fd_(fd), stopFd_(stopFd) {}
-        ~Socket() { close(); }
-        Socket(const Socket &) = delete;
-        Socket &operator=(const Socket &) = delete;
-
+        Socket(QTcpSocket *socket, const std::atomic<bool> &stop) : socket_(socket), stop_(stop) {}
         bool send(QByteArrayView bytes);
-        // A line without its CR LF; nothing once the peer closed.
-        std::optional<QByteArray> readLine();
-        // `n` bytes, fewer when the peer closed first; readAll() waits for the close.
-        QByteArray read(qsizetype n);
+        std::optional<QByteArray> readLine(); // without its CR LF; nothing once the peer closed
+        QByteArray read(qsizetype n);         // fewer bytes when the peer closed first
         QByteArray readAll() { return read(std::numeric_limits<qsizetype>::max()); }
-        void close();
+        void close() { socket_->close(); }
 
     private:
-        bool receive(); // adds what arrives to buffer_; false once the peer closed
+        bool wait(); // for more bytes; false once the peer closed, on a stop or after kWaitMs
 
-        int fd_;
-        int stopFd_;
-        QByteArray buffer_;
+        QTcpSocket *socket_;
+        const std::atomic<bool> &stop_;
     };
     using Script = std::function<void(ScriptedServer &server, Socket &connection)>;
 
@@ -48,14 +39,11 @@ public:
     quint16 port() const { return port_; }
     // Counted before the script runs: inside it, the number of this connection.
     int connections() const { return connections_; }
-    // For a script: the next connection to the same port (an FTP data connection), outside the count.
-    std::unique_ptr<Socket> accept(int ms = kWaitMs);
 
 private:
     Script script_;
-    int listen_ = -1;
-    int stop_[2] = {-1, -1};
-    quint16 port_ = 0;
+    std::atomic<quint16> port_ = 0;
     std::atomic<int> connections_ = 0;
+    std::atomic<bool> stop_ = false;
     std::thread thread_;
 };
