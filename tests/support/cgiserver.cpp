@@ -5,15 +5,20 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 bool testsupport::EchoCgiServer::serve() {
     const QString log = state_.filePath(u"error.log"_s);
     process_.setProcessChannelMode(QProcess::MergedChannels);
+    // lighttpd (the script execs it) ends with the test, even a crashed one.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     // The script lets its free port go before lighttpd binds it: another process may take it first.
     for (int attempt = 0; attempt < 5; ++attempt) {
         stop();
-        process_.start(u"" ZENTROW_TEST_SUPPORT_DIR "/../../tools/webserver.sh"_s, {folder_, state_.path()});
+        process_.start(QStringLiteral(ZENTROW_TOOLS_DIR "/webserver.sh"), {folder_, state_.path()});
         process_.waitForReadyRead(10000);
         port_ = process_.readLine().trimmed().toUShort();
         // Up once lighttpd says so and accepts; a port taken meanwhile makes it exit instead.

@@ -10,7 +10,7 @@ using namespace Qt::Literals::StringLiterals;
 FtpServer::FtpServer(const QString &root, const Options &options)
     : options_(options), trust_(options.tls.isEmpty() ? QString() : root + u"-trust.pem"_s) {
     const Options &o = options_;
-    QStringList args{QStringLiteral(ZENTROW_FTP_SERVER), root, o.user, o.password};
+    QStringList args{QStringLiteral(ZENTROW_TOOLS_DIR "/ftpserver.py"), root, o.user, o.password};
     args << (o.port.isEmpty() ? u"0"_s : o.port) << u"--debug"_s << u"--login-dir"_s << o.loginDir
          << u"--encoding"_s << o.encoding << u"--umask"_s << o.umask << u"--perm"_s << o.perm << u"--tls"_s
          << o.tls << u"--trust"_s << trust_;
