@@ -185,6 +185,25 @@ private slots:
         QCOMPARE(w->txtPvnMsg->text(), u"closed， back at 9"_s);
     }
 
+    // Manual mode only says what changed: a click on the picture keeps the old address and the change
+    // pending, "手動ｱｯﾌﾟ" publishes the new address, an edited message waits for it too.
+    void manualMode() {
+        Env env("off,198.51.100.1,m\r\n", 0);
+        frmControl *w = env.start();
+        QCOMPARE(env.sink.titles(), QStringList{u"WAN IP 変更"_s});
+        QVERIFY(env.uploads() == 0 && w->cmdManual->isEnabled());
+        QTest::mouseClick(w->imgStat, Qt::LeftButton);
+        QCOMPARE(env.serverFile(), "on,198.51.100.1,m\r\n"_ba);
+        QTest::mouseClick(w->cmdManual, Qt::LeftButton);
+        QCOMPARE(env.serverFile(), "on,203.0.113.9,m\r\n"_ba);
+        QVERIFY(!w->cmdManual->isEnabled());
+        editMessage(w, u"back at 9"_s);
+        QTRY_COMPARE(env.sink.titles().last(), u"メッセージ変更"_s);
+        QVERIFY(w->cmdManual->isEnabled() && env.serverFile().endsWith(",m\r\n"));
+        QTest::mouseClick(w->cmdManual, Qt::LeftButton);
+        QCOMPARE(env.serverFile(), "on,203.0.113.9,back at 9\r\n"_ba);
+    }
+
     // The server cannot be reached when the window opens: nothing is published from the state the
     // record remembers. Once it answers, the next check publishes on top of the server's own state.
     void unreachableAtOpening() {

@@ -23,4 +23,15 @@ check "the metainfo is valid and finds its desktop entry" appstreamcli validate-
 check "the run-time dependencies are computed" grep -q libcurl <(dpkg-deb -f "$deb" Depends)
 check "the unpacked zentrow --version names $version" grep -qF "$version" <(cd "$tmp" && timeout 10 root/usr/bin/zentrow --version 2>&1)
 
+# Start at login: the entry opens the controller on the program folder, its odd characters escaped.
+zentrow() { XDG_CONFIG_HOME=$tmp/config timeout 10 "$tmp/root/usr/bin/zentrow" "$@"; }
+entry=$tmp/config/autostart/zentrow.desktop folder="$tmp/a \"b\" 100%"
+mkdir -p "$folder" && zentrow --autostart on --program-folder "$folder"
+check "--autostart on writes a valid entry" desktop-file-validate "$entry"
+check "its Exec line opens the controller on the folder" grep -qxF \
+  "Exec=$tmp/root/usr/bin/zentrow --controller --program-folder \"$tmp/a \\\\\"b\\\\\" 100%%\"" "$entry"
+zentrow --autostart maybe 2>/dev/null; refused=$?
+zentrow --autostart off
+check "--autostart off removes it; a word other than on or off is refused" test "$refused" = 1 -a ! -e "$entry"
+
 echo "1..$n"
