@@ -60,15 +60,16 @@ private slots:
         QVERIFY(writeAll(site.filePath(u"ipdata.txt"_s), "on,198.51.100.1,closed\r\n"));
         QVERIFY(writeAll(dir.filePath(u"zentrow.log"_s), QByteArray((1 << 20) - 50, 'x')));
         // zent.ini as a user writes it (the password "secret"): automatic mode and the echo CGI, unless
-        // `how` says manual, smtp or page (a page for the echo); down: no FTP server listens.
+        // `how` says manual, smtp, smtp down or page (a page for the echo); down: no FTP server listens.
         const auto settings = [&](const QString &wanIp, const QString &how) {
             const QString ini =
                 u"[SetData]\r\nFtpSv=%1\r\nFtpUser=zentrow\r\nFtpPass=c2VjcmV0\r\nFtpPath=/ipdata.txt\r\n"
                 "IpAdd=%2\r\nChkAuto=%3\r\nIpChk=%4\r\n[ConData]\r\nWanIp=%5\r\n"_s;
             const QString sv = how == u"down"_s ? u"127.0.0.1:%1"_s.arg(unusedLocalPort()) : ftp.hostPort();
             const QString echo = web.baseUrl() + (how == u"page"_s ? u"Porvane.cgi"_s : u"nomrel.cgi"_s);
-            const bool bySmtp = how == u"smtp"_s;
-            const QString add = bySmtp ? u"127.0.0.1:%1"_s.arg(mail.port()) : echo;
+            const bool bySmtp = how.startsWith(u"smtp"_s); // "smtp down": no mail server listens
+            const QString add =
+                bySmtp ? u"127.0.0.1:%1"_s.arg(how == u"smtp"_s ? mail.port() : unusedLocalPort()) : echo;
             const QString text = ini.arg(sv, add).arg(how != u"manual"_s).arg(bySmtp).arg(wanIp);
             writeAll(dir.filePath(u"zent.ini"_s), text.toLatin1());
         };
@@ -97,6 +98,7 @@ private slots:
             {u"198.51.100.2,"_s, 0, u"cgi 127.0.0.1 published"_s},
             {u"198.51.100.3,manual"_s, 4, u"cgi 127.0.0.1 not uploaded: manual mode"_s},
             {u"198.51.100.4,page"_s, 2, u"cgi - no address: the answer is not an address"_s},
+            {u"192.0.2.1,smtp down"_s, 2, u"smtp - no address: the mail server did not answer"_s},
             {u"192.0.2.1,smtp"_s, 0, u"smtp 192.0.2.44 published"_s},
         };
         for (const auto &[before, status, line] : steps) {
