@@ -1,6 +1,7 @@
 #include "settings/frmsetup.h"
 #include "shell/frmmain.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -21,9 +22,16 @@ private slots:
         store.record().intChkAuto = 2;
         store.record().intIpChk = -7;
         store.record().intFtpTls = -1;
+        store.record().strFtpSv = store.record().strFtpUser = u"old"_s;
         main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
         main.mnuSet->trigger();
         frmSetup *w = main.setupWindow();
+        // The server's box has the focus; a box's text is selected as the focus comes, so typing replaces it.
+        for (const QString &typed : {u"ftp.example"_s, u"me"_s}) {
+            QTest::keyClicks(QApplication::focusWidget(), typed);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
         QTest::keyClicks(w->txtPass, QString(188, u'p'));
         QTest::sendKeyEvent(QTest::Click, w->txtPass, Qt::Key_unknown, u"あ"_s, Qt::NoModifier);
         QTest::keyClicks(w->txtPass, u"qr"_s);
@@ -35,6 +43,7 @@ private slots:
         const SettingsRecord &r = onDisk.record();
         QCOMPARE((QList<int>{r.intChkAuto, r.intIpChk, r.intFtpTls}), (QList<int>{0, 1, 0}));
         QCOMPARE(r.strFtpPass, QString(188, u'p') + u'q');
+        QCOMPARE(r.strFtpSv + r.strFtpUser, u"ftp.exampleme"_s);
     }
 };
 
