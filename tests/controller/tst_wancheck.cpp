@@ -40,6 +40,33 @@ private slots:
     }
 
     // A real web server: the body of a 2xx answer within the size bound, else none.
+    // The mail server setting: a port after the last colon only when it is one (1 to 65535, digits only).
+    void smtpTarget_data() {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        const QStringList rows{u" mx:2525 |mx|2525"_s,
+                               u"mx:1|mx|1"_s,
+                               u"mx:65535|mx|65535"_s,
+                               u"mx:0|mx:0|25"_s,
+                               u"mx:65536|mx:65536|25"_s,
+                               u"mx:+25|mx:+25|25"_s,
+                               u"mx:|mx:|25"_s,
+                               u"[::1]:2525|::1|2525"_s,
+                               u"[::1]|::1|25"_s,
+                               u"[::1]:x|[::1]:x|25"_s,
+                               u"::1|::1|25"_s};
+        for (const QString &row : rows) {
+            const QStringList r = row.split(u'|');
+            QTest::newRow(qPrintable(r[0])) << r[0] << r[1] << r[2].toInt();
+        }
+    }
+    void smtpTarget() {
+        QFETCH(QString, setting);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QCOMPARE(parseSmtpTarget(setting, 25), (SmtpTarget{host, quint16(port)}));
+    }
     void fetch_data() {
         QTest::addColumn<QByteArray>("head"); // the CGI's header lines, escaped for perl
         QTest::addColumn<int>("size");
@@ -49,18 +76,21 @@ private slots:
         QTest::newRow("at the size bound") << "Status: 200 OK"_ba << 65536 << true;
         QTest::newRow("past the size bound") << "Status: 200 OK"_ba << 65537 << false;
         QTest::newRow("redirect loop") << "Status: 302 Found\\r\\nLocation: /x.cgi"_ba << 16 << false;
-        QTest::newRow("redirect to a file") << "Status: 302 Found\\r\\nLocation: file:///etc/hostname"_ba << 16 << false;
+        QTest::newRow("redirect to a file")
+            << "Status: 302 Found\\r\\nLocation: file:///etc/hostname"_ba << 16 << false;
     }
     void fetch() {
         QFETCH(QByteArray, head);
         QFETCH(int, size);
         QFETCH(bool, ok);
         QTemporaryDir dir;
-        const QByteArray script = "print \"" + head + "\\r\\n\\r\\n\", \"a\" x " + QByteArray::number(size) + ";\n";
+        const QByteArray script =
+            "print \"" + head + "\\r\\n\\r\\n\", \"a\" x " + QByteArray::number(size) + ";\n";
         QVERIFY(testsupport::writeAll(dir.filePath(u"x.cgi"_s), script));
         testsupport::EchoCgiServer web(dir.path());
         QVERIFY2(web.serve(), qPrintable(web.errorText()));
-        QCOMPARE(CurlHttpFetcher().fetch(web.baseUrl() + u"x.cgi"_s).value_or("-"), ok ? QByteArray(size, 'a') : "-"_ba);
+        QCOMPARE(CurlHttpFetcher().fetch(web.baseUrl() + u"x.cgi"_s).value_or("-"),
+                 ok ? QByteArray(size, 'a') : "-"_ba);
     }
 
     // No body and no hang: addresses refused before a fetch, and peers that misbehave.
@@ -71,8 +101,9 @@ private slots:
         QTest::newRow("file") << u"file:///etc/hostname"_s << QByteArray();
         QTest::newRow("nobody listening") << u"http://127.0.0.1:%1/"_s.arg(unusedLocalPort()) << QByteArray();
         QTest::newRow("silence") << u"http://127.0.0.1:PORT/nomrel.cgi"_s << QByteArray();
-        QTest::newRow("closed early") << u"http://127.0.0.1:PORT/nomrel.cgi"_s
-                                      << "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<body>##1.2.3.4##</body"_ba;
+        QTest::newRow("closed early")
+            << u"http://127.0.0.1:PORT/nomrel.cgi"_s
+            << "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<body>##1.2.3.4##</body"_ba;
     }
     void fetchFails() {
         QFETCH(QString, url);
