@@ -227,6 +227,7 @@ private slots:
     void failedUploadIsRetriedAfterARestart_data() {
         QTest::addColumn<QString>("way");
         QTest::newRow("終了(&X) in the box") << u"menu"_s;
+        QTest::newRow("close box in the box") << u"close box"_s;
         QTest::newRow("SIGTERM in the box") << u"signal"_s;
         QTest::newRow("closed after the opening") << u"close"_s;
     }
@@ -241,6 +242,8 @@ private slots:
             uploads = env.uploads();
             if (way == u"menu"_s) {
                 env.main->mnuEnd->trigger();
+            } else if (way == u"close box"_s) {
+                env.main->close();
             } else if (way == u"signal"_s) {
                 connect(&endSignals, &ShutdownSignals::requested, env.main.get(), &frmMain::mnuEnd_Click);
                 ::raise(SIGTERM);
