@@ -30,7 +30,7 @@ check "zent.ini is readable by its owner only" test "$(stat -c %a "$ini")" = 600
 check "zent.ini: CR LF lines, a check every minute" grep -qx $'Timer=1\r' "$ini"
 pgids=$(cat "$demo/state/pgids")
 xauth=$(tr '\0' '\n' < "/proc/$(pgrep -x -g "$(tail -n 1 <<< "$pgids")" zentrow)/environ" | sed -n 's/^XAUTHORITY=//p')
-second=$("$src/tools/demo.sh" "$build" 2>&1 > /dev/null; echo "status $?")
+second=$(timeout 30 "$src/tools/demo.sh" "$build" 2>&1 > /dev/null; echo "status $?")
 check "a second demo on the same build is refused, saying why" grep -qz 'already running.*status 1' <<< "$second"
 kill -TERM "$pid"
 check "TERM ends the demo" gone "$pid"
