@@ -145,12 +145,13 @@ private slots:
     }
 
     // Closing while the closed message has the focus and an edit, after a click on the title bar: the
-    // close closes, no box comes, the edit and the schedule are kept.
+    // close closes, no box comes, the edit and the schedule are kept, and the settings can be opened again.
     void closeWithTheMessageFocused() {
         Env env("off,198.51.100.1,\r\n", 2); // only 1 is automatic
         env.rec.strLastWanIp = u"203.0.113.9"_s;
         QPointer<frmControl> w = env.start();
         QCOMPARE(w->windowTitle(), u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
+        QVERIFY(!env.main->mnuSet->isEnabled()); // the settings wait while the controller is open
         QTest::mouseClick(w->txtPvnMsg, Qt::LeftButton);
         QTRY_VERIFY(w->txtPvnMsg->hasFocus());
         QTest::keyClicks(w->txtPvnMsg, u"closed till 9"_s);
@@ -159,7 +160,7 @@ private slots:
         QTest::qWait(50);
         clickTitleBar(w, QStyle::SC_TitleBarCloseButton);
         QTRY_VERIFY(!w);
-        QVERIFY(env.sink.boxes.isEmpty());
+        QVERIFY(env.sink.boxes.isEmpty() && env.main->mnuSet->isEnabled());
         QVERIFY(env.rec.strPvnMsg == u"closed till 9"_s && env.rec.intTimer == 3);
     }
 

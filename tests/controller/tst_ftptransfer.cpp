@@ -47,7 +47,8 @@ struct Bench {
 };
 
 // `fault`: Bench's kinds, "v6" (the server as [IPv6]:port), "cap" (a byte less than the file), "password",
-// "command" (in the password), "nobody" (listening, at hosts with 9 and hex letters), "sign" (in the port).
+// "command" (in the password), "nobody" (listening, at hosts with 9 and hex letters), "sign" (in the port),
+// "name" (the server as LocalHost).
 struct Call {
     QString fault{}, remote{}, local{}, message{};
     Got got = Got::Fetched;
@@ -79,6 +80,7 @@ private slots:
             QTest::addRow("%s: japanese, blank, %%, #, ?", tag) << Call{{}, u"/www/表示 %41#?.txt"_s, local};
             QTest::addRow("%s: over TLS", tag) << Call{u"trusted"_s, u"/www/a"_s, local};
             QTest::addRow("%s: IPv6 server", tag) << Call{u"v6"_s, ip, local};
+            QTest::addRow("%s: server by name", tag) << Call{u"name"_s, ip, local};
             for (const QString &row : settings.split(u';')) {
                 const QStringList r = row.split(u'|');
                 QTest::addRow("%s: %s", tag, qPrintable(r[0]))
@@ -114,6 +116,7 @@ private slots:
             c.fault == u"nobody"_s
                 ? (put ? u"[::ffff:7f09:Aa]:"_s : u"127.9.0.1:"_s) + QString::number(unusedLocalPort())
             : c.fault == u"sign"_s ? u"127.0.0.1:+"_s + port
+            : c.fault == u"name"_s ? u"LocalHost:"_s + port
             : c.fault == u"v6"_s   ? (put ? u"[::FFFF:"_s : u"[::ffff:"_s) + u"127.0.0.1]:"_s + port
                                    : b.server.hostPort();
         const QString password = c.fault == u"password"_s  ? u"wrong"_s

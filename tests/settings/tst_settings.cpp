@@ -87,6 +87,8 @@ private slots:
         QTest::newRow("only blanks") << Read{"[S]\r\nk= \t\r\nx=1\r\n", "S", "k", ""};
         QTest::newRow("empty key") << Read{"[S]\r\n =v\r\n", "S", "", "v"};
         QTest::newRow("quotes") << Read{"[S]\r\nk= \"  a b  \" \r\n", "S", "k", "  a b  "};
+        QTest::newRow("a key of katakana is another key")
+            << Read{"[S]\r\n\xB7\xB0=1\r\nk=2\r\n", "S", "k", "2"};
         QTest::newRow("comment line") << Read{"[S]\r\n ;k=1\r\n", "S", ";k", "def"};
         QTest::newRow("before the first section") << Read{"k=1\r\n[S]\r\n", "S", "k", "def"};
         const QByteArray twice = "[S]\r\na=1\r\nA=2\r\n[T]\r\n[s]\r\nb=3\r\n";
