@@ -4,6 +4,7 @@
 #include "shell/shutdownsignals.h"
 #include "tests/support/ftpserver.h"
 #include "tests/support/recordingsink.h"
+#include "tests/support/scriptedserver.h"
 #include "tests/support/testsupport.h"
 
 #include <QComboBox>
@@ -11,8 +12,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyleOptionTitleBar>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -144,26 +147,6 @@ private slots:
         QCOMPARE(checksAt, QList<int>{20});
     }
 
-    // Closing while the closed message has the focus and an edit, after a click on the title bar: the
-    // close closes, no box comes, the edit and the schedule are kept, and the settings can be opened again.
-    void closeWithTheMessageFocused() {
-        Env env("off,198.51.100.1,\r\n", 2); // only 1 is automatic
-        env.rec.strLastWanIp = u"203.0.113.9"_s;
-        QPointer<frmControl> w = env.start();
-        QCOMPARE(w->windowTitle(), u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
-        QVERIFY(!env.main->mnuSet->isEnabled()); // the settings wait while the controller is open
-        QTest::mouseClick(w->txtPvnMsg, Qt::LeftButton);
-        QTRY_VERIFY(w->txtPvnMsg->hasFocus());
-        QTest::keyClicks(w->txtPvnMsg, u"closed till 9"_s);
-        clickTitleBar(w, QStyle::SC_TitleBarLabel);
-        w->cboTimer->setCurrentIndex(3);
-        QTest::qWait(50);
-        clickTitleBar(w, QStyle::SC_TitleBarCloseButton);
-        QTRY_VERIFY(!w);
-        QVERIFY(env.sink.boxes.isEmpty() && env.main->mnuSet->isEnabled());
-        QVERIFY(env.rec.strPvnMsg == u"closed till 9"_s && env.rec.intTimer == 3);
-    }
-
     // Automatic mode publishes a changed address, the picture and an edited message at once; the
     // picture is painted before its upload begins. A comma typed into the message is the full-width
     // one and a carried fourth field joins the message, so the file has three fields.
@@ -186,23 +169,35 @@ private slots:
         QCOMPARE(w->txtPvnMsg->text(), u"closed， back at 9"_s);
     }
 
-    // Manual mode only says what changed: a click on the picture keeps the old address and the change
-    // pending, "手動ｱｯﾌﾟ" publishes the new address, an edited message waits for it too.
+    // Manual mode ("2": only 1 is automatic) only says what changed: a click on the picture keeps the
+    // old address and the change pending, "手動ｱｯﾌﾟ" publishes it, an edited message waits for it too.
+    // Then a close while the message has the focus and an edit, after a click on the title bar: it
+    // closes, no box comes, the edit and the schedule are kept, the settings can be opened again.
     void manualMode() {
-        Env env("off,198.51.100.1,m\r\n", 0);
-        frmControl *w = env.start();
+        Env env("off,198.51.100.1,m\r\n", 2);
+        QPointer<frmControl> w = env.start();
+        QCOMPARE(w->windowTitle(), u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
         QCOMPARE(env.sink.titles(), QStringList{u"WAN IP 変更"_s});
-        QVERIFY(env.uploads() == 0 && w->cmdManual->isEnabled());
+        QVERIFY(env.uploads() == 0 && w->cmdManual->isEnabled() && !env.main->mnuSet->isEnabled());
         QTest::mouseClick(w->imgStat, Qt::LeftButton);
         QCOMPARE(env.serverFile(), "on,198.51.100.1,m\r\n"_ba);
         QTest::mouseClick(w->cmdManual, Qt::LeftButton);
-        QCOMPARE(env.serverFile(), "on,203.0.113.9,m\r\n"_ba);
-        QVERIFY(!w->cmdManual->isEnabled());
+        QVERIFY(env.serverFile() == "on,203.0.113.9,m\r\n" && !w->cmdManual->isEnabled());
         editMessage(w, u"back at 9"_s);
         QTRY_COMPARE(env.sink.titles().last(), u"メッセージ変更"_s);
         QVERIFY(w->cmdManual->isEnabled() && env.serverFile().endsWith(",m\r\n"));
         QTest::mouseClick(w->cmdManual, Qt::LeftButton);
         QCOMPARE(env.serverFile(), "on,203.0.113.9,back at 9\r\n"_ba);
+        QTest::mouseClick(w->txtPvnMsg, Qt::LeftButton);
+        QTRY_VERIFY(w->txtPvnMsg->hasFocus());
+        QTest::keyClicks(w->txtPvnMsg, u" till 10"_s);
+        clickTitleBar(w, QStyle::SC_TitleBarLabel);
+        w->cboTimer->setCurrentIndex(3);
+        QTest::qWait(50);
+        clickTitleBar(w, QStyle::SC_TitleBarCloseButton);
+        QTRY_VERIFY(!w);
+        QVERIFY(env.sink.boxes.size() == 2 && env.main->mnuSet->isEnabled());
+        QVERIFY(env.rec.strPvnMsg == u"back at 9 till 10"_s && env.rec.intTimer == 3);
     }
 
     // The server cannot be reached when the window opens: nothing is published from the state the
@@ -263,6 +258,98 @@ private slots:
         env.start();
         QCOMPARE(env.serverFile(), "off,203.0.113.9,m\r\n"_ba);
         QCOMPARE(env.sink.boxes.size(), 1);
+    }
+
+    // The opening check meets a mail server's script, steps split by "|": "S:" it sends, "C:" it receives
+    // exactly this next, "P:" it pauses so many ms, "CLOSED" it waits for the window to hang up; then it
+    // hangs up. The window holds what it found or the address it had, shows only what it should and
+    // publishes nothing; later checks meet a peer saying 203.0.113.10. The exim, postfix and postscreen
+    // rows are the bytes those servers send.
+    void mailServer_data() {
+        QTest::addColumn<QString>("smtp");
+        QTest::addColumn<QString>("wanIp"); // empty: the address it had
+        QTest::addColumn<int>("boxes");     // "WAN IP 情報"
+        auto smtp = [](const char *name, const QString &script, const QString &wanIp, int boxes) {
+            QTest::newRow(name) << script << wanIp << boxes;
+        };
+        const QString hello = u"S:220 mx ESMTP\r\n|C:EHLO pc01\r\n|"_s, quit = u"|C:QUIT\r\n"_s,
+                      postfix =
+                          u"C:EHLO pc01\r\n|S:250-vm\r\n250-PIPELINING\r\n250-SIZE 10240000\r\n250-ETRN\r\n"
+                          u"250-ENHANCEDSTATUSCODES\r\n250-8BITMIME\r\n250-DSN\r\n250-SMTPUTF8\r\n"
+                          u"250 CHUNKING\r\n|C:QUIT\r\n"_s;
+        smtp("exim",
+             u"S:220 vm ESMTP Exim 4.96 Sun, 06 Dec 2026 21:00:00 +0000\r\n|C:EHLO pc01\r\n|S:250-vm Hello "
+             u"vm [127.0.0.1]\r\n250-SIZE 52428800\r\n250-8BITMIME\r\n250-PIPELINING\r\n250-PIPECONNECT\r\n"
+             u"250-CHUNKING\r\n250-STARTTLS\r\n250-PRDR\r\n250 HELP\r\n|C:QUIT\r\n|S:221 vm closing "
+             u"connection\r\n|CLOSED"_s,
+             u"127.0.0.1"_s, 0);
+        smtp("postfix", u"S:220 vm ESMTP Postfix (Debian/GNU)\r\n|"_s + postfix, {}, 1);
+        smtp("postscreen",
+             u"S:220-vm ESMTP Postfix (Debian/GNU)\r\n|P:300|S:220 vm ESMTP Postfix (Debian/GNU)\r\n|"_s +
+                 postfix,
+             {}, 1);
+        smtp("greeting split in its last line",
+             u"S:220-vm ESMTP\r\n220 vm ESM|P:200|S:TP Postfix\r\n|"_s + postfix, {}, 1);
+        smtp("second greeting after EHLO", hello + u"S:220 mx ESMTP\r\n|CLOSED"_s, {}, 0);
+        smtp("421 greeting", u"S:421 busy\r\n|CLOSED"_s, {}, 0);
+        // A 1 MiB line with "[" and no "]": judged on its first piece, the rest dropped.
+        smtp("huge reply", hello + u"S:250 mx ["_s + QString(1 << 20, u'x') + quit, {}, 1);
+        smtp("hangs up after a 250 without an address", hello + u"S:250 mx\r\n"_s, {}, 1);
+        smtp("silence", u"CLOSED"_s, {}, 0);
+    }
+    void mailServer() {
+        QFETCH(QString, smtp);
+        QFETCH(QString, wanIp);
+        QFETCH(int, boxes);
+        const QStringList steps = smtp.split(u'|', Qt::SkipEmptyParts),
+                          good = u"S:220 mx\r\n|C:EHLO pc01\r\n|S:250 [203.0.113.10]\r\n|C:QUIT\r\n"_s.split(
+                              u'|');
+        QByteArray got, want; // the window's bytes, read on the first connection and expected
+        for (const QString &step : steps)
+            want += step.startsWith(u"C:"_s) ? step.mid(2).toLatin1() : QByteArray();
+        std::atomic<bool> played = false;
+        ScriptedServer mail([&](ScriptedServer &s, ScriptedServer::Socket &c) {
+            QByteArray in;
+            for (const QString &step : s.connections() == 1 ? steps : good) {
+                const QByteArray arg = step.mid(2).toLatin1();
+                if (step.startsWith(u"S:"_s))
+                    c.send(arg);
+                else if (step.startsWith(u"P:"_s))
+                    QThread::msleep(arg.toULong());
+                else
+                    in += step.startsWith(u"C:"_s) ? c.read(arg.size()) : c.readAll();
+            }
+            if (s.connections() == 1)
+                got = in, played = true;
+        });
+        QVERIFY(mail.isRunning());
+        Env env("on,203.0.113.9,m\r\n");
+        env.rec.strWanIp = env.rec.strLastWanIp = u"203.0.113.9"_s;
+        env.rec.intIpChk = 1;
+        env.rec.strIpAdd = u"127.0.0.1:%1"_s.arg(mail.port());
+        env.setUp = [](frmControl *w) {
+            w->setLocalHostName(u"pc01"_s);
+            w->setSmtpReplyTimeout(3000); // a silent server is waited for a few seconds only
+        };
+        qint64 unsentAtBox = -1;
+        env.sink.onShow = [&] {
+            unsentAtBox = env.main->controlWindow()->Ws->bytesToWrite();
+            env.main->controlWindow()->tmrChk_Timer(); // dropped: a box is open
+        };
+        frmControl *w = env.start();
+        QTRY_VERIFY_WITH_TIMEOUT(played && w->Ws->state() == QTcpSocket::UnconnectedState, 20000);
+        QCOMPARE(got, want);
+        QCOMPARE(mail.connections(), 1);
+        QCOMPARE(env.rec.strWanIp, wanIp.isEmpty() ? u"203.0.113.9"_s : wanIp);
+        QCOMPARE(w->lblWanIp->text(), wanIp.isEmpty() ? frmControl::kNoAddress : wanIp);
+        QCOMPARE(env.sink.titles(), QStringList(boxes, u"WAN IP 情報"_s));
+        QCOMPARE(unsentAtBox, boxes ? 0 : -1); // QUIT follows the box
+        QVERIFY(env.uploads() == 0 && env.serverFile() == "on,203.0.113.9,m\r\n");
+        // The next exchange finds 203.0.113.10 after its check has ended; the check after it publishes it.
+        w->tmrChk_Timer();
+        QTRY_COMPARE_WITH_TIMEOUT(env.rec.strWanIp, u"203.0.113.10"_s, 10000);
+        w->tmrChk_Timer();
+        QCOMPARE(env.serverFile(), "on,203.0.113.10,m\r\n"_ba);
     }
 
     // A working copy that cannot be written: said once, nothing uploaded, nothing half-written.

@@ -1,6 +1,7 @@
 #include "controller/ftptransfer.h"
 #include "tests/support/ftpserver.h"
 #include "tests/support/recordingsink.h"
+#include "tests/support/scriptedserver.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
@@ -144,6 +145,66 @@ private slots:
         const bool logsIn = !c.message.startsWith(u"InternetConnect"_s) || c.fault == u"password"_s;
         QCOMPARE(verbs.count(u"USER"_s), logsIn ? 1 : 0);
         QCOMPARE(verbs.count(u"PROT"_s), c.fault == u"trusted"_s ? 1 : 0);
+    }
+    // Faults no real server makes on request, met by a download and then an upload, each on a log-in
+    // of its own: the upload ends in time with its message, the download silently, nothing is left
+    // half-written, and the same client transfers again right after.
+    void brokenPeer_data() {
+        QTest::addColumn<QByteArray>("step");  // a verb, "data" (halfway through it) or "end" (after it)
+        QTest::addColumn<QByteArray>("reply"); // sent there instead of the answer; none: the peer hangs up
+        QTest::addColumn<QString>("code");     // of the upload's message, or either of two
+        QTest::newRow("silent after the log-in") << "EPSV"_ba
+                                                 << "229 Passive (|||"_ba << u"28"_s;
+        QTest::newRow("closed in the middle of the data") << "data"_ba << QByteArray() << u"55|56"_s;
+        QTest::newRow("closed before confirming the data") << "end"_ba << QByteArray() << u"56"_s;
+        QTest::newRow("data not confirmed (451)") << "end"_ba
+                                                  << "451 Local error.\r\n"_ba << u"18"_s;
+    }
+    void brokenPeer() {
+        QFETCH(QByteArray, step);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, code);
+        ScriptedServer peer([&](ScriptedServer &s, ScriptedServer::Socket &c) {
+            const bool breaks = s.connections() <= 2;
+            auto answer = [&](const QByteArray &at, const QByteArray &normal) {
+                return breaks && at == step ? !reply.isNull() && c.send(reply) : c.send(normal);
+            };
+            const QHash<QByteArray, QByteArray> replies{
+                {"USER", "331 Password.\r\n"},
+                {"PASS", "230 In.\r\n"},
+                {"TYPE", "200 Binary.\r\n"},
+                {"EPSV", "229 Passive (|||" + QByteArray::number(s.port()) + "|)\r\n"},
+                {"QUIT", "221 Bye.\r\n"}};
+            bool on = c.send("220 scripted\r\n");
+            for (std::optional<QByteArray> line; on && (line = c.readLine());) {
+                const QByteArray verb = line->split(' ').constFirst().toUpper();
+                if (verb != "STOR" && verb != "RETR") {
+                    on = answer(verb, replies.value(verb, "502 Not implemented.\r\n")) && verb != "QUIT";
+                    continue;
+                }
+                std::optional<ScriptedServer::Socket> data = (c.send("150 Data.\r\n"), s.accept());
+                const qsizetype size = kTheirs.size() / (breaks && step == "data" ? 2 : 1);
+                on = data &&
+                     (verb == "STOR" ? data->read(size).size() == size : data->send(kTheirs.first(size)));
+                if (data)
+                    data->close();
+                on = on && !(breaks && step == "data") && answer("end", "226 Done.\r\n");
+            }
+        });
+        RecordingSink sink;
+        CurlFtpClient client(sink, {3s, 3s});
+        QTemporaryDir tmp;
+        const QString up = tmp.filePath(u"up.txt"_s), host = u"127.0.0.1:%1"_s.arg(peer.port());
+        QVERIFY(peer.isRunning() && writeAll(up, kMine));
+        auto get = [&] { return client.download(host, u"u"_s, u"p"_s, u"a"_s, tmp.filePath(u"got.txt"_s)); };
+        auto put = [&] { return client.FtpPut(host, u"u"_s, u"p"_s, u"a"_s, up); };
+        QVERIFY(get() == Got::Broken && !put() && sink.boxes.size() == 1);
+        const QString shown = sink.boxes[0].text;
+        QVERIFY2(code.split(u'|').contains(shown.section(u"FtpPutFile:GetLastError="_s, 1)),
+                 qPrintable(shown));
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"up.txt"_s});
+        QVERIFY(readAll(up) == kMine && put() && get() == Got::Fetched &&
+                readAll(tmp.filePath(u"got.txt"_s)) == kTheirs);
     }
 };
 

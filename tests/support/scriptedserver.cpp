@@ -44,6 +44,7 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
     std::future<void> listens = listening.get_future();
     thread_ = std::thread([this, listening = std::move(listening)]() mutable {
         QTcpServer server;
+        server_ = &server;
         port_ = server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
         listening.set_value();
         while (port_ && !stop_)
@@ -57,6 +58,12 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
                 }
     });
     listens.wait();
+}
+
+std::optional<ScriptedServer::Socket> ScriptedServer::accept() {
+    if (!server_->waitForNewConnection(kWaitMs))
+        return std::nullopt;
+    return Socket(server_->nextPendingConnection(), stop_);
 }
 
 ScriptedServer::~ScriptedServer() {

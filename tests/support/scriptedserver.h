@@ -39,9 +39,12 @@ public:
     quint16 port() const { return port_; }
     // Counted before the script runs: inside it, the number of this connection.
     int connections() const { return connections_; }
+    // Inside a script: the next connection (an FTP data connection), when one comes within kWaitMs.
+    std::optional<Socket> accept();
 
 private:
     Script script_;
+    class QTcpServer *server_ = nullptr;
     std::atomic<quint16> port_ = 0;
     std::atomic<int> connections_ = 0;
     std::atomic<bool> stop_ = false;
