@@ -19,6 +19,9 @@ check() {
 get() { curl --silent --noproxy '*' --max-time 20 "$(sed -n "s/^  $1: *//p" "$tmp/demo.log")" | grep -qF -- "$2"; }
 gone() { ! kill -0 -- "-$1"; }
 
+# A sanitized Zentrow under X: libxkbcommon-x11 hands strndup a buffer without a NUL, which is valid
+# and which strict string checks take for an overflow.
+[ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS=${ASAN_OPTIONS//strict_string_checks=1/strict_string_checks=0}
 mkdir "$build" && cp "${ZENTROW_EXE:?}" "$build/zentrow"
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM setsid "$src/tools/demo.sh" "$build" > "$tmp/demo.log" 2>&1 < /dev/null &
 pid=$!
