@@ -23,7 +23,7 @@ int fail(const QString &why) {
     return headless::CannotRun;
 }
 
-// One argument of the Exec key: quoted where the desktop entry specification requires it, then
+// One argument of the Exec key: quoted where the desktop entry format requires it, then
 // escaped as every string value is (a backslash doubled again, a percent sign doubled).
 QString execArgument(const QString &arg) {
     static const QString reserved = u" \t\n\"'\\><~|&;$*?#()`"_s;

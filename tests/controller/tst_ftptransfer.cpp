@@ -182,7 +182,8 @@ private slots:
                     on = answer(verb, replies.value(verb, "502 Not implemented.\r\n")) && verb != "QUIT";
                     continue;
                 }
-                std::optional<ScriptedServer::Socket> data = (c.send("150 Data.\r\n"), s.accept());
+                c.send("150 Data.\r\n");
+                std::optional<ScriptedServer::Socket> data = s.accept();
                 const qsizetype size = kTheirs.size() / (breaks && step == "data" ? 2 : 1);
                 on = data &&
                      (verb == "STOR" ? data->read(size).size() == size : data->send(kTheirs.first(size)));
