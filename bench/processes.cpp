@@ -3,7 +3,7 @@
 #include "bench/harness.h"
 #include "bench/setup.h"
 
-#include "settings/settingsstore.h"
+#include "engine/settingsstore.h"
 
 #include <cstdio>
 #include <cstdlib>

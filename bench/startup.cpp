@@ -5,8 +5,8 @@
 //   zentrow_startup [--idle] [-platform NAME] --program-folder DIR
 #include "bench/harness.h"
 
-#include "shell/frmmain.h"
-#include "shell/startup.h"
+#include "programs/startup.h"
+#include "windows/frmmain.h"
 
 #include <QAction>
 #include <QApplication>

@@ -10,10 +10,10 @@
 #include "bench/harness.h"
 #include "bench/setup.h"
 
-#include "controller/frmcontrol.h"
-#include "controller/ftptransfer.h"
-#include "controller/ipdata.h"
-#include "controller/messagebox.h"
+#include "engine/ftptransfer.h"
+#include "engine/ipdata.h"
+#include "engine/messagebox.h"
+#include "windows/frmcontrol.h"
 
 #include <QApplication>
 #include <QFile>

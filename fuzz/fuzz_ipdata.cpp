@@ -1,6 +1,6 @@
 // The gateway data file reader on arbitrary bytes, and the writer's round trip.
-#include "controller/ipdata.h"
-#include "settings/codepage.h"
+#include "engine/codepage.h"
+#include "engine/ipdata.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The profile reader and writer on arbitrary files: no crash, and a written value reads back.
-#include "settings/profile.h"
+#include "engine/profile.h"
 
 #include <QDir>
 #include <QFile>

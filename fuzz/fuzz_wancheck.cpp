@@ -1,7 +1,7 @@
 // What the address-echo CGI and a mail server send back: never a crash, and never an address
 // that would break the one-line gateway file.
-#include "controller/wancheck.h"
-#include "settings/codepage.h"
+#include "engine/codepage.h"
+#include "engine/wancheck.h"
 
 #include <cstddef>
 #include <cstdint>

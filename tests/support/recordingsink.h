@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/messagebox.h"
+#include "engine/messagebox.h"
 
 #include <QStringList>
 

@@ -1,0 +1,304 @@
+#include "engine/checksession.h"
+
+#include "engine/checklog.h"
+#include "engine/codepage.h"
+#include "engine/ipdata.h"
+#include "engine/smtpexchange.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Brackets a blocking network call with the session's hook.
+class Blocking {
+public:
+    explicit Blocking(const std::function<void(bool)> &hook) : hook_(hook) {
+        if (hook_)
+            hook_(true);
+    }
+    ~Blocking() {
+        if (hook_)
+            hook_(false);
+    }
+    Blocking(const Blocking &) = delete;
+    Blocking &operator=(const Blocking &) = delete;
+
+private:
+    std::function<void(bool)> hook_;
+};
+
+} // namespace
+
+void CheckSession::Boxes::show(const QString &text, const QString &title, int style) {
+    if (style == Exclamation)
+        s_.lastFailure_ = text;
+    MessageSink *target = s_.sink_;
+    if (!target) {
+        if (!s_.defaultSink_)
+            s_.defaultSink_ = std::make_unique<StreamMessageSink>();
+        target = s_.defaultSink_.get();
+    }
+    target->show(text, title, style);
+}
+
+CheckSession::CheckSession(SettingsStore &store, QObject *parent) : QObject(parent), store_(store) {
+    smtp_ = new SmtpExchange(this);
+    smtp_->setMessageSink(&boxes_);
+    connect(smtp_, &SmtpExchange::addressTaken, this, &CheckSession::setWanIp);
+    connect(smtp_, &SmtpExchange::judged, this, [this](bool address) {
+        if (!address)
+            noAddressWhy_ = u"the mail server's reply holds no address"_s;
+    });
+    connect(smtp_, &SmtpExchange::finished, this, [this](bool judged) {
+        if (!judged)
+            noAddressWhy_ = u"the mail server did not answer"_s;
+    });
+}
+
+CheckSession::~CheckSession() = default;
+
+FtpClient &CheckSession::ftp() {
+    if (ftp_)
+        return *ftp_;
+    if (!defaultFtp_)
+        defaultFtp_ = std::make_unique<CurlFtpClient>(boxes_);
+    defaultFtp_->setTls(store_.record().intFtpTls != 0);
+    return *defaultFtp_;
+}
+
+wancheck::HttpFetcher &CheckSession::fetcher() {
+    if (fetcher_)
+        return *fetcher_;
+    if (!defaultFetcher_)
+        defaultFetcher_ = std::make_unique<wancheck::CurlHttpFetcher>();
+    return *defaultFetcher_;
+}
+
+void CheckSession::setWanIp(const QString &address) {
+    store_.record().strWanIp = address;
+    emit wanIpDetected(address);
+}
+
+void CheckSession::cancel() {
+    cancelled_ = true;
+    smtp_->stop();
+}
+
+void CheckSession::CheckWanIp() {
+    if (cancelled_)
+        return;
+    const SettingsRecord &rec = store_.record();
+    noAddressWhy_.clear();
+    if (rec.intIpChk == 1) {
+        smtp_->start(rec.strIpAdd);
+        return;
+    }
+    std::optional<QByteArray> body;
+    {
+        const Blocking wait(blockingHook_);
+        body = fetcher().fetch(rec.strIpAdd);
+    }
+    if (!body) {
+        noAddressWhy_ = fetcher().lastError();
+        return;
+    }
+    if (const std::optional<QString> address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body)))
+        setWanIp(*address);
+    else
+        noAddressWhy_ = u"the answer is not an address"_s;
+}
+
+void CheckSession::waitForDetection() {
+    if (!smtp_->isRunning())
+        return;
+    QEventLoop loop;
+    connect(smtp_, &SmtpExchange::judged, &loop, &QEventLoop::quit);
+    connect(smtp_, &SmtpExchange::finished, &loop, &QEventLoop::quit);
+    // However the server trickles its replies, the wait is bounded as one reply is.
+    QTimer::singleShot(smtp_->replyTimeout(), &loop, &QEventLoop::quit);
+    loop.exec();
+    smtp_->close();
+}
+
+void CheckSession::ReadIpData() {
+    SettingsRecord &rec = store_.record();
+    const ipdata::ReadResult file = ipdata::read(strXferLocal);
+    // No working copy (the first download failed, or the server has none yet): the last
+    // known state stands in for it.
+    varIpData = ipdata::padded(file.status == ipdata::ReadStatus::Ok
+                                   ? file.fields
+                                   : QStringList{rec.strPvnSt, rec.strPvnIp, rec.strPvnMsg});
+    rec.strPvnSt = varIpData[0];
+    rec.strPvnIp = varIpData[1];
+    rec.strPvnMsg = varIpData[2];
+    emit ipDataRead();
+}
+
+void CheckSession::DownloadIpData() {
+    if (cancelled_)
+        return;
+    const SettingsRecord &rec = store_.record();
+    strXferSvr = rec.strFtpSv;
+    strXferUser = rec.strFtpUser;
+    strXferPass = rec.strFtpPass;
+    strXferRemote = rec.strFtpPath;
+    strXferLocal = store_.ipDataPath();
+    const QPointer<CheckSession> self(this);
+    FtpClient::GetStatus status;
+    {
+        // Never replaces the working copy: only the first download of a run fetches the file.
+        const Blocking wait(blockingHook_);
+        status = ftp().download(strXferSvr, strXferUser, strXferPass, strXferRemote, strXferLocal);
+    }
+    if (!alive(self))
+        return;
+    if (status != FtpClient::GetStatus::Broken && status != FtpClient::GetStatus::Failed)
+        serverKnown_ = true;
+    ReadIpData();
+}
+
+bool CheckSession::FtpPut() {
+    const Blocking wait(blockingHook_);
+    return ftp().FtpPut(strXferSvr, strXferUser, strXferPass, strXferRemote, strXferLocal);
+}
+
+bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
+    if (cancelled_)
+        return false;
+    const QPointer<CheckSession> self(this);
+    if (!serverKnown_) {
+        // A publication starts from the server's state, never from the record's memory of it: the
+        // server may hold another state and message. Unreached, it is left as it is.
+        const SettingsRecord &rec = store_.record();
+        const QStringList before = varIpData, remembered{rec.strPvnSt, rec.strPvnIp, rec.strPvnMsg};
+        DownloadIpData();
+        if (!alive(self))
+            return false;
+        if (!serverKnown_) {
+            varIpData = before;
+            emit ipDataRead();
+            return false;
+        }
+        // What was edited meanwhile (a message waiting for the manual upload) goes on top of it.
+        for (int i = 0; i < ipdata::kFieldCount; ++i)
+            if (before.value(i) != remembered[i])
+                varIpData[i] = before.value(i);
+    }
+    change(varIpData);
+    bool uploaded = false;
+    if (ipdata::write(strXferLocal, varIpData)) {
+        uploaded = FtpPut();
+    } else {
+        // Nothing half-written is uploaded; the display falls back to the file as it is.
+        boxes_.show(u"ipdata.txt を書き込めませんでした。アップロードしません。\r\n"_s + strXferLocal,
+                    u"Zentrow"_s, MessageSink::Exclamation);
+    }
+    if (!alive(self))
+        return false;
+    DownloadIpData();
+    return uploaded;
+}
+
+CheckSession::Outcome CheckSession::report(Outcome outcome) {
+    const SettingsRecord &rec = store_.record();
+    const bool smtp = rec.intIpChk == 1;
+    QString text =
+        (smtp ? u"smtp "_s : u"cgi "_s) + (SettingsRecord::isDetected(rec.strWanIp) ? rec.strWanIp : u"-"_s);
+    switch (outcome) {
+    case Outcome::Unchanged:
+        text += u" unchanged"_s;
+        break;
+    case Outcome::NoAddress: {
+        QString why = noAddressWhy_;
+        if (why.isEmpty() && smtp && smtp_->isRunning())
+            why = u"the mail server's reply comes later"_s;
+        text += u" no address"_s + (why.isEmpty() ? QString() : u": "_s + why);
+        break;
+    }
+    case Outcome::Published:
+        text += u" published"_s;
+        break;
+    case Outcome::UploadFailed:
+        text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + lastFailure_);
+        break;
+    case Outcome::Manual:
+        text += u" not uploaded: manual mode"_s;
+        break;
+    case Outcome::Cancelled:
+        return outcome;
+    }
+    lastReport_ = text;
+    checklog::append(store_.programFolder(), text);
+    return outcome;
+}
+
+CheckSession::Outcome CheckSession::PublishIfChanged() {
+    if (cancelled_)
+        return Outcome::Cancelled;
+    SettingsRecord &rec = store_.record();
+    lastFailure_.clear();
+    // Nothing detected yet (an SMTP reply comes later): there is nothing to publish.
+    if (!SettingsRecord::isDetected(rec.strWanIp))
+        return report(Outcome::NoAddress);
+    if (rec.strWanIp == rec.strLastWanIp)
+        return report(Outcome::Unchanged);
+    const QPointer<CheckSession> self(this);
+    if (rec.intChkAuto == 1) {
+        const QString address = rec.strWanIp;
+        const bool published = publish([&address](QStringList &fields) { fields[1] = address; });
+        if (!alive(self))
+            return Outcome::Cancelled;
+        // A failed upload leaves the address unpublished, so the next check tries again.
+        if (!published)
+            return report(Outcome::UploadFailed);
+        rec.strLastWanIp = address;
+        return report(Outcome::Published);
+    }
+    boxes_.show(u"WAN IP が変更されています。\r\n手動で ipdata ファイルをアップロードして下さい。"_s,
+                u"WAN IP 変更"_s, MessageSink::Information);
+    if (!alive(self))
+        return Outcome::Cancelled;
+    emit manualUploadDue();
+    return report(Outcome::Manual);
+}
+
+bool CheckSession::publishState(bool open) {
+    return publish([open](QStringList &fields) { fields[0] = open ? kOn : kOff; });
+}
+
+void CheckSession::messageEdited(const QString &text) {
+    SettingsRecord &rec = store_.record();
+    if (cancelled_ || text == rec.strPvnMsg)
+        return;
+    varIpData[2] = text;
+    if (rec.intChkAuto == 1) {
+        publish([](QStringList &) {});
+        return;
+    }
+    const QPointer<CheckSession> self(this);
+    boxes_.show(u"リンク停止メッセージが変更されました。\r\n手動でアップロードして下さい。"_s,
+                u"メッセージ変更"_s, MessageSink::Information);
+    if (alive(self))
+        emit manualUploadDue();
+}
+
+bool CheckSession::manualUpload() {
+    SettingsRecord &rec = store_.record();
+    const QPointer<CheckSession> self(this);
+    const QString address = rec.strWanIp;
+    // Nothing detected yet: the file keeps the address it has (a message edit still goes out).
+    const bool detected = SettingsRecord::isDetected(address);
+    const bool published = publish([&](QStringList &fields) {
+        if (detected)
+            fields[1] = address;
+    });
+    // Only a file the server took clears the pending upload; after a failure it stays due.
+    if (!published || !alive(self))
+        return false;
+    if (detected)
+        rec.strLastWanIp = address;
+    return true;
+}

@@ -1,0 +1,92 @@
+#include "engine/headlesscheck.h"
+
+#include "engine/checksession.h"
+#include "engine/codepage.h"
+#include "engine/folderlock.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace headless {
+
+namespace {
+void say(std::FILE *to, const QString &line) {
+    std::fputs((line + u'\n').toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+} // namespace
+
+QString settingsProblem(const SettingsRecord &rec) {
+    QStringList missing;
+    if (rec.strFtpSv.trimmed().isEmpty())
+        missing << u"「FTP ｻｰﾊﾞ」"_s;
+    if (rec.strFtpPath.trimmed().isEmpty())
+        missing << u"「ｱｯﾌﾟﾛｰﾄﾞ先ﾌｧｲﾙ（ﾌﾙﾊﾟｽ）」"_s;
+    if (rec.strIpAdd.trimmed().isEmpty())
+        missing << u"「ｱﾄﾞﾚｽ」"_s;
+    if (missing.isEmpty())
+        return {};
+    return u"設定がまだありません。\r\n「設定(&S)」で %1 を入力して下さい。"_s.arg(missing.join(u'、'));
+}
+
+int check(const QString &programFolder) {
+    if (!codepage::isAvailable()) {
+        say(stderr, u"zentrow: no CP932 converter in the C library"_s);
+        return CannotRun;
+    }
+    if (!QFileInfo(programFolder).isDir()) {
+        say(stderr, u"zentrow: no program folder %1"_s.arg(programFolder));
+        return SettingsUnusable;
+    }
+    FolderLock lock(programFolder);
+    if (!lock.tryLock()) {
+        say(stderr, u"zentrow: another Zentrow runs on %1"_s.arg(programFolder));
+        return FolderInUse;
+    }
+    SettingsStore store(programFolder);
+    FolderLock::removeStaleWorkingCopy(store.ipDataPath());
+    if (!QFileInfo::exists(store.iniPath())) {
+        say(stderr, u"zentrow: no settings: %1 is missing"_s.arg(store.iniPath()));
+        return SettingsUnusable;
+    }
+    store.LoadSetData();
+    store.LoadConData();
+    SettingsRecord &rec = store.record();
+    if (const QString problem = settingsProblem(rec); !problem.isEmpty()) {
+        say(stderr, u"zentrow: "_s + QString(problem).remove(u'\r'));
+        return SettingsUnusable;
+    }
+
+    CheckSession session(store);
+    session.CheckWanIp();
+    session.waitForDetection();
+    session.DownloadIpData();
+    const CheckSession::Outcome outcome = session.PublishIfChanged();
+    // Nothing detected is no news: zent.ini keeps the address last published.
+    if (!SettingsRecord::isDetected(rec.strWanIp))
+        rec.strWanIp = rec.strLastWanIp;
+    store.SaveSetData();
+    store.SaveConData();
+    // Like every run, it leaves no working copy behind: the next one fetches the server's file.
+    QFile::remove(store.ipDataPath());
+    say(stdout, session.lastReport());
+    switch (outcome) {
+    case CheckSession::Outcome::Unchanged:
+    case CheckSession::Outcome::Published:
+        return Done;
+    case CheckSession::Outcome::NoAddress:
+        return NoAddress;
+    case CheckSession::Outcome::Manual:
+        return ManualMode;
+    case CheckSession::Outcome::UploadFailed:
+    case CheckSession::Outcome::Cancelled:
+        break;
+    }
+    return UploadFailed;
+}
+
+} // namespace headless

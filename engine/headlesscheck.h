@@ -1,0 +1,28 @@
+#pragma once
+
+#include "engine/settingsstore.h"
+
+#include <QString>
+
+// One check on a program folder without a window or a display, as the controller's opening check
+// in automatic mode does it: detect, fetch the gateway file, publish a changed address.
+namespace headless {
+
+// The exit status of a run; `zentrow --help` lists them.
+enum Exit {
+    Done = 0,             // unchanged, or published
+    CannotRun = 1,        // bad command line, or no CP932 converter
+    NoAddress = 2,        // no address detected
+    UploadFailed = 3,     // the server could not be reached or refused the file
+    ManualMode = 4,       // changed, but uploads are manual (ChkAuto is not 1)
+    SettingsUnusable = 5, // no zent.ini, or a setting the check needs is empty
+    FolderInUse = 6,      // another Zentrow runs on the folder
+};
+
+// What must be filled in before a check can run, naming where; empty when nothing is missing.
+QString settingsProblem(const SettingsRecord &rec);
+
+// Runs the check, prints one line on standard output and the boxes' texts on standard error.
+int check(const QString &programFolder);
+
+} // namespace headless

@@ -1,0 +1,255 @@
+#include "engine/wancheck.h"
+
+#include "engine/curlglobal.h"
+
+#include "engine/codepage.h"
+
+#include <QHostAddress>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace wancheck {
+
+bool isUsableAddress(const QString &text) {
+    for (const QChar c : text) {
+        if (c == u',' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    // The address published is the IPv4 one; an IPv6 address (or its mail literal) is none.
+    return QHostAddress(text).protocol() != QAbstractSocket::IPv6Protocol &&
+           !text.startsWith(u"IPv6:"_s, Qt::CaseInsensitive);
+}
+
+std::optional<QString> addressFromCgiBody(const QString &body) {
+    if (body.size() < 2 * kCgiFrame || body.size() > kCgiBodyMax)
+        return std::nullopt;
+    QString address = body.mid(kCgiFrame, body.size() - 2 * kCgiFrame);
+    if (!isUsableAddress(address))
+        return std::nullopt;
+    return address;
+}
+
+SmtpDecision judgeSmtpReply(const QString &data) {
+    const QStringView code = QStringView(data).left(3);
+    if (code == u"220")
+        return {SmtpAction::SendEhlo, {}};
+    if (code != u"250")
+        return {SmtpAction::Close, {}};
+    const qsizetype open = data.indexOf(u'[');
+    if (open < 0)
+        return {SmtpAction::NoAddress, {}};
+    // Only a "]" after the "[" closes the pair.
+    const qsizetype close = data.indexOf(u']', open + 1);
+    if (close < 0)
+        return {SmtpAction::NoAddress, {}};
+    QString address = data.mid(open + 1, close - open - 1);
+    if (!isUsableAddress(address))
+        return {SmtpAction::NoAddress, {}};
+    return {SmtpAction::TakeAddress, address};
+}
+
+namespace {
+// A greeting or reply longer than this is no mail server's.
+constexpr qsizetype kMaxReply = 65536;
+} // namespace
+
+SmtpDecision SmtpDialogue::feed(const QString &piece) {
+    const SmtpDecision wait{SmtpAction::Wait, {}}, close{SmtpAction::Close, {}};
+    QString data = piece;
+    if (skipTail_) {
+        const qsizetype nl = data.indexOf(u'\n');
+        if (nl < 0)
+            return wait;
+        skipTail_ = false;
+        data.remove(0, nl + 1);
+        if (data.isEmpty())
+            return wait;
+    }
+    if (phase_ == Phase::Done)
+        return close;
+    const qsizetype start = lines_.size();
+    lines_ += data;
+    bool refused = false;
+    // Lines already seen were continued ones; the scan starts at the line this piece goes on with.
+    for (qsizetype line = start == 0 ? 0 : lines_.lastIndexOf(u'\n', start - 1) + 1; line < lines_.size();) {
+        const qsizetype nl = lines_.indexOf(u'\n', line);
+        const bool complete = nl >= 0;
+        QStringView text = QStringView(lines_).mid(line, (complete ? nl : lines_.size()) - line);
+        if (complete && text.endsWith(u'\r'))
+            text.chop(1);
+        if (text.size() < 3 || (text.size() == 3 && !complete)) {
+            refused = complete; // no code: not a mail server
+            break;
+        }
+        if (phase_ == Phase::Greeting && text.left(3) != u"220") {
+            refused = true;
+            break;
+        }
+        if (text.size() > 3 && text[3] == u'-') {
+            if (!complete)
+                break;
+            line = nl + 1;
+            continue;
+        }
+        // The last line: at the end of the piece that holds its start, whatever of it follows is dropped.
+        skipTail_ = !complete;
+        const QString whole = lines_.left(complete ? nl : lines_.size());
+        lines_.clear();
+        if (phase_ == Phase::Greeting) {
+            phase_ = Phase::Reply;
+            return {SmtpAction::SendEhlo, {}};
+        }
+        phase_ = Phase::Done;
+        const SmtpDecision reply = judgeSmtpReply(whole);
+        // A second greeting is no answer to EHLO.
+        return reply.action == SmtpAction::SendEhlo ? close : reply;
+    }
+    if (refused || lines_.size() > kMaxReply) {
+        phase_ = Phase::Done;
+        return close;
+    }
+    return wait;
+}
+
+namespace {
+
+std::optional<quint16> parsePort(QStringView text) {
+    if (text.isEmpty() || text.size() > 5)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    const int port = text.toInt();
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    return static_cast<quint16>(port);
+}
+
+bool isPlainHostName(const QString &name) {
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+SmtpTarget parseSmtpTarget(const QString &strIpAdd, quint16 defaultPort) {
+    const QString text = strIpAdd.trimmed();
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close > 0) {
+            const QString host = text.mid(1, close - 1);
+            const QStringView rest = QStringView(text).mid(close + 1);
+            if (rest.isEmpty())
+                return {host, defaultPort};
+            if (rest.startsWith(u':')) {
+                if (const auto port = parsePort(rest.mid(1)))
+                    return {host, *port};
+            }
+        }
+        return {text, defaultPort};
+    }
+    // More than one colon is an IPv6 address without a port.
+    if (text.count(u':') == 1) {
+        const qsizetype colon = text.indexOf(u':');
+        if (const auto port = parsePort(QStringView(text).mid(colon + 1)))
+            return {text.left(colon), *port};
+    }
+    return {text, defaultPort};
+}
+
+QByteArray ehloLine(const QString &hostName, const QString &localAddress) {
+    QByteArray identity;
+    if (isPlainHostName(hostName)) {
+        identity = codepage::toAnsi(hostName);
+    } else {
+        const QHostAddress address(localAddress);
+        bool mapped = false;
+        const quint32 v4 = address.toIPv4Address(&mapped);
+        if (mapped)
+            identity = '[' + QHostAddress(v4).toString().toLatin1() + ']';
+        else if (address.protocol() == QAbstractSocket::IPv6Protocol)
+            identity = "[IPv6:" + address.toString().toLatin1() + ']';
+        else
+            identity = '[' + localAddress.toLatin1() + ']';
+    }
+    return "EHLO " + identity + "\r\n";
+}
+
+namespace {
+
+struct Sink {
+    QByteArray body;
+    qint64 maxBytes;
+};
+
+size_t collect(char *data, size_t size, size_t count, void *user) {
+    auto *sink = static_cast<Sink *>(user);
+    const size_t n = size * count;
+    if (sink->body.size() + static_cast<qint64>(n) > sink->maxBytes)
+        return 0; // too long: libcurl ends the fetch with a write error
+    sink->body.append(data, static_cast<qsizetype>(n));
+    return n;
+}
+
+} // namespace
+
+CurlHttpFetcher::CurlHttpFetcher() : CurlHttpFetcher(Limits{}) {}
+
+CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) {
+    curlGlobalInit();
+}
+
+std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
+    error_ = u"not an http or https address"_s;
+    const QUrl parsed(url.trimmed());
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || parsed.host().isEmpty() || (scheme != u"http"_s && scheme != u"https"_s))
+        return std::nullopt;
+    const QByteArray encoded = parsed.toEncoded();
+
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return std::nullopt;
+    Sink sink{{}, limits_.maxBytes};
+    curl_easy_setopt(curl, CURLOPT_URL, encoded.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // Over IPv6 the echo would be the IPv6 address, or flip between the two from check to check.
+    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, long(CURL_IPRESOLVE_V4));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectMs));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.totalMs));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBytes));
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Zentrow");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    const CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+
+    // An error page must never pass for an address.
+    if (rc != CURLE_OK) {
+        error_ = QString::fromUtf8(curl_easy_strerror(rc));
+        return std::nullopt;
+    }
+    if (status < 200 || status > 299) {
+        error_ = u"HTTP %1"_s.arg(status);
+        return std::nullopt;
+    }
+    error_.clear();
+    return sink.body;
+}
+
+} // namespace wancheck

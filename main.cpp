@@ -1,3 +1,0 @@
-#include "shell/startup.h"
-
-int main(int argc, char *argv[]) { return startup::run(argc, argv); }
