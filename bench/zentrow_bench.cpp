@@ -12,7 +12,7 @@
 
 #include "engine/ftptransfer.h"
 #include "engine/ipdata.h"
-#include "engine/messagebox.h"
+#include "engine/messagesink.h"
 #include "windows/frmcontrol.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/ftptransfer.h"
-#include "engine/messagebox.h"
+#include "engine/messagesink.h"
 #include "engine/settingsstore.h"
 #include "engine/wancheck.h"
 

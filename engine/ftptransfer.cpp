@@ -2,7 +2,7 @@
 
 #include "engine/codepage.h"
 #include "engine/curlglobal.h"
-#include "engine/messagebox.h"
+#include "engine/messagesink.h"
 
 #include <QFile>
 

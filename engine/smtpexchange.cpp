@@ -1,7 +1,7 @@
 #include "engine/smtpexchange.h"
 
 #include "engine/codepage.h"
-#include "engine/messagebox.h"
+#include "engine/messagesink.h"
 #include "engine/wancheck.h"
 
 #include <QHostInfo>

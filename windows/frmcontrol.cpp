@@ -3,6 +3,7 @@
 #include "engine/headlesscheck.h"
 #include "engine/ipdata.h"
 #include "windows/frame.h"
+#include "windows/messagebox.h"
 #include "windows/twips.h"
 
 #include <QApplication>

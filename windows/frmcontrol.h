@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/checksession.h"
-#include "engine/messagebox.h"
+#include "engine/messagesink.h"
 #include "engine/settingsstore.h"
 #include "engine/smtpexchange.h"
 #include "windows/mdichild.h"

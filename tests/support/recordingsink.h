@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/messagebox.h"
+#include "engine/messagesink.h"
 
 #include <QStringList>
 

@@ -1,9 +1,7 @@
-#include "engine/messagebox.h"
+#include "windows/messagebox.h"
 
 #include <QApplication>
 #include <QMessageBox>
-
-#include <cstdio>
 
 void QtMessageSink::show(const QString &text, const QString &title, int style) {
     // A box raised inside a blocking transfer must not keep the transfer's wait cursor.
@@ -17,12 +15,4 @@ void QtMessageSink::show(const QString &text, const QString &title, int style) {
     }
     while (cursors-- > 0)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-}
-
-void StreamMessageSink::show(const QString &text, const QString &title, int) {
-    QString out;
-    for (const QString &line : text.split(u'\n'))
-        out += title + QStringLiteral(": ") + QString(line).remove(u'\r') + u'\n';
-    std::fputs(out.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
 }
