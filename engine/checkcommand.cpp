@@ -1,0 +1,76 @@
+#include "engine/checkcommand.h"
+
+#include "engine/headlesscheck.h"
+#include "engine/settingsstore.h"
+#include "version.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace checkcommand {
+
+CommandLine::CommandLine(QString programName, std::initializer_list<QCommandLineOption> more)
+    : program(std::move(programName)),
+      check(u"check"_s, u"ウィンドウを開かずに一度だけチェックし、変わっていれば公開して終わる"_s),
+      folder(u"program-folder"_s, u"zent.ini を置くプログラムフォルダ"_s, u"DIR"_s) {
+    parser.setApplicationDescription(
+        u"Zentrow: 変わる WAN IP アドレスを Web サーバのゲートウェイに公開します。"_s);
+    parser.addOption(check);
+    for (const QCommandLineOption &option : more)
+        parser.addOption(option);
+    parser.addOption(folder);
+}
+
+bool CommandLine::parse(const QStringList &args) {
+    if (parser.parse(args) && parser.positionalArguments().isEmpty())
+        return true;
+    const QString why = parser.errorText().isEmpty()
+                            ? u"unexpected argument: "_s + parser.positionalArguments().join(u' ')
+                            : parser.errorText();
+    print(stderr, u"%1: %2\n%1 --help lists the options.\n"_s.arg(program, why));
+    return false;
+}
+
+QString CommandLine::programFolder() const {
+    return parser.isSet(folder) ? QDir(parser.value(folder)).absolutePath()
+                                : SettingsStore::resolveProgramFolder();
+}
+
+QString exitCodes(bool autostart) {
+    return (autostart ? u"終了コード (--check、--autostart):\n"_s : u"終了コード:\n"_s) +
+           u"  0  変化なし、または公開した\n"
+           "  1  コマンドラインの誤り、CP932 の文字コード変換がない%1\n"
+           "  2  WAN IP アドレスを検出できなかった\n"
+           "  3  アップロードできなかった (FTP サーバに届かない、または拒否された)\n"
+           "  4  アドレスが変わったが手動アップロードの設定 (ChkAuto が 1 でない)\n"
+           "  5  設定が使えない (zent.ini がない、または必要な設定が空)\n"
+           "  6  このプログラムフォルダで別の Zentrow が動いている\n"_s.arg(
+               autostart ? u"、\n     または --autostart のファイルを書けない"_s : QString());
+}
+
+void nameApplication() {
+    QCoreApplication::setApplicationName(u"Zentrow"_s);
+    QCoreApplication::setApplicationVersion(
+        u"%1.%2.%3"_s.arg(zentrow::kVersionMajor).arg(zentrow::kVersionMinor).arg(zentrow::kVersionRevision));
+}
+
+int runWithoutWindows(const CommandLine &cl, bool autostart) {
+    if (cl.isSet(cl.help)) {
+        print(stdout, cl.parser.helpText() + u'\n' + exitCodes(autostart));
+        return headless::Done;
+    }
+    if (cl.isSet(cl.version)) {
+        print(stdout, cl.program + u' ' + QCoreApplication::applicationVersion() + u'\n');
+        return headless::Done;
+    }
+    return headless::check(cl.programFolder());
+}
+
+void print(std::FILE *to, const QString &text) {
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+
+} // namespace checkcommand
