@@ -6,8 +6,7 @@ use warnings;
 use utf8;
 use Test::More;
 use Encode ();
-use Fcntl qw(SEEK_CUR);
-use File::Temp qw(tempdir tempfile);
+use File::Temp qw(tempdir tempfile :seekable);
 use HTTP::Tiny;
 use IO::Socket::INET;
 
@@ -20,20 +19,14 @@ my $MENTE = sj('メンテナンス中');
 
 # The response must be one a server passes on: clean exit, well-formed headers (a warning on standard
 # error spoils them). $data: ipdata.txt's bytes, none when undef; code prepares the folder instead.
-# BODY: the request body, on standard input from a file whose offset tells how much the script read.
 sub cgi {
     my ($name, $script, $data, %env) = @_;
     my $dir = tempdir(CLEANUP => 1);
     system('cp', '-p', "$SRC/$script", $dir) == 0 or die;
     ref $data ? $data->($dir) : defined $data && spew("$dir/ipdata.txt", $data);
-    # Without a body, standard input is a pipe nobody writes to: a script reading it hangs until the alarm.
-    my ($in, $feed);
-    if (defined(my $body = delete $env{BODY})) {
-        ($in, my $path) = tempfile(DIR => $dir);
-        spew($path, $body);
-    } else {
-        pipe $in, $feed or die "pipe: $!";
-    }
+    # Standard input: the request body BODY, from a file whose offset tells how much the script read.
+    my ($in, $body_file) = tempfile(DIR => $dir);
+    spew($body_file, delete $env{BODY} // '');
     my $pid = open(my $out, '-|') // die "fork: $!";
     if (!$pid) {
         %ENV = (PATH => '/usr/bin:/bin', GATEWAY_INTERFACE => 'CGI/1.1', REQUEST_METHOD => 'GET', %env);
@@ -108,28 +101,23 @@ for (@pages) {
     }
 }
 
-# Only GET and HEAD: HEAD has GET's headers and no body; others get 405 once the body is read (a web
-# server still writing it cuts the reply), up to CONTENT_LENGTH and 1 MiB; no or a bad length reads none.
-# [method, CONTENT_LENGTH, body bytes sent, bytes the script reads]
-my @refused = (['POST', 100_000, 100_000, 100_000], ['PUT', 50_000_000, 2 << 20, 1 << 20],
-    ['POST', 100_000, 70_000, 70_000], ['POST', 1 + (1 << 20), 5, 5], ['OPTIONS', undef, 10, 0], ['POST', '-1', 10, 0],
-    ['POST', '1e5', 10, 0]);
+# Only GET and HEAD: HEAD has GET's headers and no body; others get 405 once the body is read, up to 1 MiB:
+# [method, body bytes sent, bytes the script reads, CONTENT_LENGTH if any (no or a bad one reads none)]
+my @refused = ([POST => 100_000, 100_000, 100_000], [PUT => 2 << 20, 1 << 20, 50_000_000], [POST => 70_000, 70_000, 100_000],
+    [POST => 5, 5, 1 + (1 << 20)], [OPTIONS => 10, 0], [POST => 10, 0, -1], [POST => 10, 0, '1e5']);
 for my $script (qw(nomrel.cgi Porvane.cgi)) {
     my @env = ("on,203.0.113.7,x\r\n", REMOTE_ADDR => '203.0.113.7');
     my ($get, $head) = map { cgi("$script $_", $script, @env, REQUEST_METHOD => $_) } qw(GET HEAD);
     is_deeply [$head->{h}, $head->{body}], [$get->{h}, ''], "$script HEAD: the headers of GET, no body";
-    my @got = map {
-        my ($method, $length, $sent) = @$_;
-        cgi("$script $method", $script, @env, REQUEST_METHOD => $method, BODY => 'x' x $sent,
-            defined $length ? (CONTENT_LENGTH => $length) : ())
-    } @refused;
+    my @got = map { cgi("$script $_->[0]", $script, @env, REQUEST_METHOD => $_->[0], BODY => 'x' x $_->[1],
+                        map { (CONTENT_LENGTH => $_) } @$_[3 .. $#$_]) } @refused;
     is_deeply [map { "$_->{status} $_->{h}{allow} [$_->{body}] read $_->{read}" } @got],
-        [map { "405 GET, HEAD [] read $_->[3]" } @refused], "$script 405, body read";
+        [map { "405 GET, HEAD [] read $_->[2]" } @refused], "$script 405, body read";
 }
 
 # Deployed on Debian's Apache 2 as gateway/README.md says: both scripts, the shipped .htaccess and
-# ipdata.txt (644) in a folder with Debian's settings (event MPM and mod_cgid, which cuts the reply of a
-# script that ends before the body is written to it; listings on, CGI left to .htaccess).
+# ipdata.txt (644) in a folder with Debian's settings (event MPM and mod_cgid, which cuts the reply to a POST
+# larger than a pipe buffer if the script ends before reading it: 599 here; listings on, CGI left to .htaccess).
 my ($apache, $log); # the server's pid and its log; closing the log waits for the server to end
 END { local $?; kill 'TERM', $apache and close $log if $apache }
 $SIG{$_} = sub { exit 1 } for qw(INT TERM HUP);
@@ -152,14 +140,12 @@ SKIP: {
         while (<$log>) { $up = 1, last if /resuming normal operations/ }
         last if $up;
     }
-    # A POST body larger than a pipe buffer: a whole 405, where a cut reply reads as 599.
     for (['nomrel.cgi', qr/\A200 IPADDR=\[127\.0\.0\.1\]=IPADDR\z/], ['Porvane.cgi', qr{\A200 .*<a href="http://127\.0\.0\.1/">}s],
          ['ipdata.txt', qr/\A403 (?!.*127\.0\.0\.1)/s], ['', qr/\A403 (?!.*Porvane)/s],
          ['nomrel.cgi', qr/\A405 GET, HEAD \z/, 'x' x 200_000], ['Porvane.cgi', qr/\A405 GET, HEAD \z/, 'x' x 200_000]) {
-        my ($path, $want, $body) = @$_;
-        my $r = HTTP::Tiny->new(proxy => undef, http_proxy => undef)
-            ->request(defined $body ? 'POST' : 'GET', "http://127.0.0.1:$port/$path", defined $body ? { content => $body } : {});
-        like join(' ', $r->{status}, $r->{headers}{allow} // (), $r->{content}), $want, 'Apache: ' . ($body ? 'POST ' : '') . "/$path";
+        my ($path, $want, $body, $method) = (@$_[0 .. 2], $_->[2] ? 'POST' : 'GET');
+        my $r = HTTP::Tiny->new(proxy => undef, http_proxy => undef)->request($method, "http://127.0.0.1:$port/$path", { content => $body });
+        like join(' ', $r->{status}, $r->{headers}{allow} // (), $r->{content}), $want, "Apache: $method /$path";
     }
 }
 
