@@ -24,11 +24,16 @@ my $CLOSED_HEADING = "\x{305F}\x{3060}\x{3044}\x{307E}\x{9589}\x{9396}\x{4E2D}\x
 # Zentrow reads ipdata.txt with the same bound, so the page and the program never disagree.
 my $MAX_BYTES = 65536;
 
+# The most of a refused request's body that is read (and dropped) before answering.
+my $MAX_BODY = 1 << 20;
+
 binmode STDOUT;
 
-# Only GET and HEAD; anything else is turned away before its body is read.
+# Only GET and HEAD; anything else gets 405 once its body is read: a web server still writing the
+# body to a script that has ended cuts the reply (Apache's mod_cgid).
 my $method = $ENV{REQUEST_METHOD} // 'GET';
 if ($method ne 'GET' && $method ne 'HEAD') {
+    discard_body();
     print "Status: 405 Method Not Allowed\nAllow: GET, HEAD\n\n";
     exit 0;
 }
@@ -168,4 +173,17 @@ sub html_escape {
     $s =~ s/"/&quot;/g;
     $s =~ s/'/&#39;/g;
     return $s;
+}
+
+# Reads and drops up to CONTENT_LENGTH bytes (at most $MAX_BODY); no or a bad length reads nothing.
+sub discard_body {
+    my $left = ($ENV{CONTENT_LENGTH} // '') =~ /\A\d{1,15}\z/ ? $ENV{CONTENT_LENGTH} : 0;
+    $left = $MAX_BODY if $left > $MAX_BODY;
+    binmode STDIN;
+    while ($left > 0) {
+        my $got = sysread STDIN, my $chunk, $left < 65536 ? $left : 65536;
+        last unless $got;    # end of input or an error: nothing more will come
+        $left -= $got;
+    }
+    return;
 }
