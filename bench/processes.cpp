@@ -1,5 +1,5 @@
 // The modes that measure whole processes: start-up, memory with the controller open next to a bare
-// window, and one `zentrow --check`.
+// window, and one check by `zentrow-check` or `zentrow --check`.
 #include "bench/harness.h"
 #include "bench/setup.h"
 
@@ -44,13 +44,12 @@ void writeSettings(const Setup &s, const QString &folder, const QString &remote)
     store.SaveConData();
 }
 
-double headlessCheck(const Setup &s, const QString &folder, long *peakKiB) {
+double headlessCheck(const Setup &s, const QString &folder, std::vector<std::string> argv, long *peakKiB) {
     SettingsStore store(folder);
     store.LoadConData();
     store.record().strWanIp = store.record().strLastWanIp = kOldAddress;
     store.SaveConData();
-    std::vector<std::string> argv{s.options.value(u"zentrow"_s).toStdString(), "--check", "--program-folder",
-                                  folder.toStdString()};
+    argv.insert(argv.end(), {"--program-folder", folder.toStdString()});
     if (peakKiB)
         argv.insert(argv.begin(), s.options.value(u"peakrss"_s).toStdString());
     std::string out;
@@ -58,7 +57,7 @@ double headlessCheck(const Setup &s, const QString &folder, long *peakKiB) {
     const bool ok = bench::runToEnd(argv, &out);
     const double ms = bench::msSince(t);
     if (!ok || out.find(" published") == std::string::npos) {
-        std::fprintf(stderr, "zentrow --check: %s", out.c_str());
+        std::fprintf(stderr, "%s: %s", argv.front().c_str(), out.c_str());
         return -1;
     }
     if (peakKiB)

@@ -2,7 +2,7 @@
 # Builds the benchmark (Release, in build-bench), starts a local FTP server and the address-echo
 # CGI on 127.0.0.1, and measures: start-up, a soak of many checks in one process, the memory of
 # the window with the controller open next to a bare window, and one check (in the window, and as
-# a whole `zentrow --check`) next to the same transfers by curl and by bare libcurl.
+# a whole `zentrow-check` and `zentrow --check`) next to the same transfers by curl and by bare libcurl.
 #   bench/run.sh            the full run (10,000 checks in the soak)
 #   bench/run.sh --quick    fewer samples and 1,000 checks, for trying it out
 # Every server it starts is stopped when it ends, however it ends.
@@ -19,7 +19,7 @@ fi
 build=build-bench
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DZENTROW_TESTS=OFF -DZENTROW_BENCH=ON >/dev/null
-if ! cmake --build "$build" --target zentrow zentrow_bench zentrow_startup zentrow_barewindow zentrow_peakrss \
+if ! cmake --build "$build" --target zentrow zentrow-check zentrow_bench zentrow_startup zentrow_barewindow zentrow_peakrss \
   --parallel 2 >"$build/build.log" 2>&1; then
   cat "$build/build.log" >&2
   exit 1
@@ -82,4 +82,4 @@ rss=$(sed -n 's/^RSS with the controller open: \([0-9]*\) KiB$/\1/p' <<<"$memory
 bare_rss=$(sed -n 's/^RSS of the bare window: \([0-9]*\) KiB$/\1/p' <<<"$memory")
 echo
 "$build/bench/zentrow_bench" transfers "${common[@]}" --runs "$runs" --cli-runs "$cli_runs" \
-  --zentrow "$build/zentrow" --peakrss "$build/bench/zentrow_peakrss" --rss "$rss" --bare-rss "$bare_rss"
+  --zentrow "$build/zentrow" --zentrow-check "$build/zentrow-check" --peakrss "$build/bench/zentrow_peakrss" --rss "$rss" --bare-rss "$bare_rss"

@@ -34,10 +34,11 @@ struct Setup {
 // `remote`, with an address last published that the next check finds changed.
 void writeSettings(const Setup &s, const QString &folder, const QString &remote);
 
-// One `zentrow --check` on a folder writeSettings made, spawn to exit, the address changed before
-// it: the wall time in ms, negative when it did not publish. With `peakKiB` it runs under
-// zentrow_peakrss (not to be timed) and gives its peak resident memory.
-double headlessCheck(const Setup &s, const QString &folder, long *peakKiB);
+// One check by `command` (`zentrow-check`, or `zentrow --check`) on a folder writeSettings made,
+// spawn to exit, the address changed before it: the wall time in ms, negative when it did not
+// publish. With `peakKiB` it runs under zentrow_peakrss (not to be timed) and gives its peak
+// resident memory.
+double headlessCheck(const Setup &s, const QString &folder, std::vector<std::string> command, long *peakKiB);
 
 int startup(const Setup &s);
 int memory(const Setup &s);

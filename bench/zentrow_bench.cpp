@@ -3,7 +3,8 @@
 //
 //   zentrow_bench MODE --name value ...; every mode but startup takes the servers and a folder:
 //   --url U --ftp HOST:PORT --user U --password P --work DIR, and then
-//   transfers --zentrow PATH --peakrss PATH [--runs N] [--cli-runs N] [--rss KiB --bare-rss KiB]
+//   transfers --zentrow PATH --zentrow-check PATH --peakrss PATH [--runs N] [--cli-runs N]
+//             [--rss KiB --bare-rss KiB]
 //   soak      [--checks N] [--max-seconds S]
 //   memory    --exe PATH --bare PATH
 //   startup   --exe PATH --work DIR [--runs N]
@@ -177,7 +178,7 @@ void breakdown(const Setup &s, int runs) {
     std::printf("-- where the time goes\n");
     fetch.print("  CurlHttpFetcher::fetch");
     bget.print("  bare libcurl GET");
-    write.print("  ipdata::write (synced to disk)");
+    write.print("  ipdata::write");
     put.print("  CurlFtpClient::FtpPut");
     bput.print("  bare libcurl upload");
     get.print("  CurlFtpClient::FTPGet, working copy kept");
@@ -196,11 +197,15 @@ int transfers(const Setup &s) {
     const int cliRuns = s.number(u"cli-runs"_s, 60);
     const QString headless = s.path(u"headless"_s);
     writeSettings(s, headless, u"headless.txt"_s);
+    // The check without a desktop, and the desktop program's own --check.
+    const std::vector<std::string> checker{s.options.value(u"zentrow-check"_s).toStdString()};
+    const std::vector<std::string> zentrow{s.options.value(u"zentrow"_s).toStdString(), "--check"};
     ZentrowCheck check(s);
-    bench::Samples checkMs, bareMs, cliMs, headlessMs;
-    for (int i = 0; i < 20; ++i) // the caches of all four warm up
+    bench::Samples checkMs, bareMs, cliMs, headlessMs, zentrowMs;
+    for (int i = 0; i < 20; ++i) // the caches of all five warm up
         if (!check.run() || !bareTransfers(s) ||
-            (i % 5 == 0 && (!curlCliTransfers(s) || headlessCheck(s, headless, nullptr) < 0))) {
+            (i % 5 == 0 && (!curlCliTransfers(s) || headlessCheck(s, headless, checker, nullptr) < 0 ||
+                            headlessCheck(s, headless, zentrow, nullptr) < 0))) {
             std::fprintf(stderr, "warm-up failed: are the servers up?\n");
             return 1;
         }
@@ -217,23 +222,30 @@ int transfers(const Setup &s) {
             t = Clock::now();
             failed += !curlCliTransfers(s);
             cliMs.add(bench::msSince(t));
-            const double ms = headlessCheck(s, headless, nullptr);
+            double ms = headlessCheck(s, headless, checker, nullptr);
             failed += ms < 0;
             headlessMs.add(ms);
+            ms = headlessCheck(s, headless, zentrow, nullptr);
+            failed += ms < 0;
+            zentrowMs.add(ms);
         }
     }
-    long peak = 0, maxPeak = 0;
+    long peak = 0, checkerPeak = 0, zentrowPeak = 0;
     for (int i = 0; i < 3; ++i) {
-        failed += headlessCheck(s, headless, &peak) < 0;
-        maxPeak = std::max(maxPeak, peak);
+        failed += headlessCheck(s, headless, checker, &peak) < 0;
+        checkerPeak = std::max(checkerPeak, peak);
+        failed += headlessCheck(s, headless, zentrow, &peak) < 0;
+        zentrowPeak = std::max(zentrowPeak, peak);
     }
     std::printf("== Fetch + upload + download on 127.0.0.1\n");
     cliMs.print("curl command line (three runs)");
-    headlessMs.print("zentrow --check, spawn to exit");
+    headlessMs.print("zentrow-check, spawn to exit");
+    zentrowMs.print("zentrow --check, spawn to exit");
     bareMs.print("bare libcurl (three fresh handles)");
     checkMs.print("one check through Zentrow's own code");
     std::printf("failed rounds: %d, messages shown: %d\n", failed, check.messages());
-    std::printf("zentrow --check peak RSS: %ld KiB (the largest of three)\n", maxPeak);
+    std::printf("zentrow-check peak RSS: %ld KiB (the largest of three)\n", checkerPeak);
+    std::printf("zentrow --check peak RSS: %ld KiB (the largest of three)\n", zentrowPeak);
     breakdown(s, runs / 3 > 20 ? runs / 3 : 20);
     const int rss = s.number(u"rss"_s, 0), bareRss = s.number(u"bare-rss"_s, 0);
     if (rss > 0 && bareRss > 0)

@@ -186,11 +186,12 @@ public:
     }
     void setLimit(qint64 limit) { limit_ = limit; }
 
-    // The mode a plain new file would get, on disk, closed.
+    // The mode a plain new file would get, closed. Not forced to disk: the working copy is scratch,
+    // and one left by a run that crashed is deleted before the next run's first download.
     bool finish() {
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        bool ok = ::fchmod(fd_, 0666 & ~mask) == 0 && ::fsync(fd_) == 0;
+        bool ok = ::fchmod(fd_, 0666 & ~mask) == 0;
         ok = ::close(fd_) == 0 && ok;
         fd_ = -1;
         return ok;

@@ -32,7 +32,8 @@ QStringList decode(const QByteArray &bytes) {
 }
 
 bool write(const QString &path, const QStringList &fields) {
-    return wholefile::write(path, encode(fields));
+    // The working copy: uploaded at once and deleted when the run ends.
+    return wholefile::writeScratch(path, encode(fields));
 }
 
 ReadResult read(const QString &path) {

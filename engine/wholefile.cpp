@@ -1,8 +1,14 @@
 #include "engine/wholefile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace wholefile {
@@ -26,6 +32,28 @@ bool write(const QString &path, const QByteArray &bytes,
         return false;
     }
     return file.commit();
+}
+
+bool writeScratch(const QString &path, const QByteArray &bytes) {
+    const QByteArray final = QFile::encodeName(path);
+    QByteArray temp = final + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        ok = n > 0 || (n < 0 && errno == EINTR);
+        done += n > 0 ? n : 0;
+    }
+    // close() reports what a file system that writes late (NFS) found.
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.constData(), final.constData()) == 0)
+        return true;
+    ::unlink(temp.constData());
+    return false;
 }
 
 } // namespace wholefile

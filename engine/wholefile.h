@@ -14,4 +14,9 @@ namespace wholefile {
 bool write(const QString &path, const QByteArray &bytes,
            std::optional<QFileDevice::Permissions> newFileMode = std::nullopt);
 
+// The same for a scratch file, which a run that crashed leaves for the next one to delete: replaced
+// only once every byte is written, never half-written, but not forced to disk. A new file gets the
+// mode the umask gives.
+bool writeScratch(const QString &path, const QByteArray &bytes);
+
 } // namespace wholefile

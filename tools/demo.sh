@@ -174,7 +174,7 @@ page="http://127.0.0.1:$web_port/Porvane.cgi"
 chmod 600 "$prog/zent.ini"
 install -m 755 "$build/zentrow" "$prog/zentrow"
 # Laid out as installed, so that "作者のHP" finds the manual beside the program.
-install -D -m 644 "$root/README.md" "$demo/share/doc/zentrow/README.md"
+install -D -m 644 "$root/README.md" "$demo/share/doc/zentrow-check/README.md"
 
 launcher=()
 virtual=''

@@ -8,7 +8,7 @@ ZENTROW_PACKAGES=(
   qt6-base-dev libxkbcommon-dev libcurl4-openssl-dev
   fonts-noto-cjk xvfb xauth
   python3-pyftpdlib python3-openssl perl lighttpd apache2-bin media-types curl procps
-  dpkg-dev desktop-file-utils appstream libglib2.0-bin
+  dpkg-dev desktop-file-utils appstream libglib2.0-bin lintian
 )
 
 zentrow_install_missing() {

@@ -92,23 +92,30 @@ QString frmAbout::note() {
 }
 
 QString frmAbout::homePage() {
-    const QString doc = u"doc/zentrow/README.md"_s;
+    // The manual comes with zentrow-check; its folder mirrors the source tree, so a name below
+    // holds in both. The first name found in any place wins.
+    const QStringList names{u"docs/manual-ja.md"_s, u"README.md"_s};
+    const QString installed = u"doc/zentrow-check/"_s;
     const QString appDir = QCoreApplication::applicationDirPath();
-    QStringList candidates{appDir + u"/../share/"_s + doc};
     // The program as built, in its build folder: the manual is the source tree's.
-    if (QDir(appDir).canonicalPath() == QDir(QStringLiteral(ZENTROW_BUILD_DIR)).canonicalPath())
-        candidates << QStringLiteral(ZENTROW_SOURCE_DIR "/README.md");
-    candidates << QStandardPaths::locate(QStandardPaths::GenericDataLocation, doc);
-    for (const QString &path : std::as_const(candidates))
-        if (!path.isEmpty() && QFileInfo(path).isFile())
-            return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()).toString(QUrl::FullyEncoded);
+    const bool built =
+        QDir(appDir).canonicalPath() == QDir(QStringLiteral(ZENTROW_BUILD_DIR)).canonicalPath();
+    for (const QString &name : names) {
+        QStringList candidates{appDir + u"/../share/"_s + installed + name};
+        if (built)
+            candidates << QStringLiteral(ZENTROW_SOURCE_DIR "/") + name;
+        candidates << QStandardPaths::locate(QStandardPaths::GenericDataLocation, installed + name);
+        for (const QString &path : std::as_const(candidates))
+            if (!path.isEmpty() && QFileInfo(path).isFile())
+                return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()).toString(QUrl::FullyEncoded);
+    }
     return {};
 }
 
 void frmAbout::cmdHome_Click() {
     const QString page = homePage();
     if (page.isEmpty()) {
-        say(u"説明書 (share/doc/zentrow/README.md) が見つかりません。\r\n"
+        say(u"説明書 (share/doc/zentrow-check/docs/manual-ja.md) が見つかりません。\r\n"
             u"Zentrow をインストールすると一緒に入ります。"_s);
         return;
     }

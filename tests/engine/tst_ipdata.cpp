@@ -2,9 +2,12 @@
 #include "engine/ipdata.h"
 #include "tests/support/testsupport.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -53,11 +56,23 @@ private slots:
         QCOMPARE(r.fields.join(u'|'), read);
     }
 
-    // Only a regular file is read, a FIFO is never opened. Nothing is written where no file can be.
+    // Only a regular file is read, a FIFO is never opened. Nothing is written where no file can be,
+    // and a write that fails part way (a full disk; here past a file size limit) leaves the file whole.
     void refuses() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(u"ipdata.txt"_s);
+        const QString path = dir.filePath(u"ipdata.txt"_s), kept = dir.filePath(u"kept.txt"_s);
         QVERIFY(!ipdata::write(dir.filePath(u"gone/ipdata.txt"_s), {u"on"_s}));
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit{1 << 20, old.rlim_max};
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool written =
+            writeAll(kept, "on,,\r\n"_ba) && ipdata::write(kept, {{}, {}, QString(1 << 21, u'x')});
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!written);
+        QCOMPARE(readAll(kept), "on,,\r\n"_ba);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"kept.txt"_s});
         QCOMPARE(ipdata::read(path).status, ipdata::ReadStatus::Missing);
         QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         QCOMPARE(ipdata::read(path).status, ipdata::ReadStatus::Unreadable);
