@@ -146,6 +146,9 @@ private slots:
             QVERIFY(!line.endsWith(u"published"_s) ||
                     page.value_or("").contains("=\"http://" + recorded.toLatin1() + "/\""));
         }
+        settings(u"x"_s, {}, u"8o"_s); // a port, by hand, that is none: refused, nothing uploaded or logged
+        const Run refused = zentrow(check);
+        QVERIFY(refused.status == 5 && refused.err.contains("「公開ﾎﾟｰﾄ」の 8o はポート番号ではありません"));
         // The server's state and message, not the stale copy's.
         QCOMPARE(readAll(site.filePath(u"ipdata.txt"_s)), "on,[2400:4050:a:b::7]:8080,closed\r\n"_ba);
         const QByteArray older = readAll(dir.filePath(u"zentrow.log.1"_s));
