@@ -40,11 +40,10 @@ struct SettingsRecord {
     // The address field published for `address`: "address:port" ("[v6]:port") with a link port.
     // strLastWanIp compares with it, so a new port is published like a new address.
     QString addressField(const QString &address) const;
-    // What WanIp stores: the current address, unless it was detected and never published; then
-    // the last published one, so that the next run publishes it.
-    QString wanIpToSave() const {
-        return isDetected(strWanIp) && strWanIp != strLastWanIp ? strLastWanIp : strWanIp;
-    }
+    // What WanIp stores: once an address was detected, the address field last published (with its
+    // port), so that an address or port not published yet is published by the next run; before
+    // that, what the address label held.
+    QString wanIpToSave() const { return isDetected(strWanIp) ? strLastWanIp : strWanIp; }
 };
 
 // Keeps the record in zent.ini in the program folder (module mdlZentTemp).
