@@ -164,7 +164,7 @@ void breakdown(const Setup &s, int runs) {
         into.add(bench::msSince(t));
     };
     for (int i = 0; i < runs; ++i) {
-        time(fetch, [&] { fetcher.fetch(s.url); });
+        time(fetch, [&] { fetcher.fetch(s.url, wancheck::IpVersion::V4); });
         time(write, [&] { ipdata::write(working, fields); });
         time(put, [&] { client.FtpPut(s.ftp, s.user, s.password, u"parts.txt"_s, working); });
         time(get, [&] { client.FTPGet(s.ftp, s.user, s.password, u"parts.txt"_s, working); });

@@ -45,7 +45,7 @@ QString exitCodes(bool autostart) {
            "  2  WAN IP アドレスを検出できなかった\n"
            "  3  アップロードできなかった (FTP サーバに届かない、または拒否された)\n"
            "  4  アドレスが変わったが手動アップロードの設定 (ChkAuto が 1 でない)\n"
-           "  5  設定が使えない (zent.ini がない、または必要な設定が空)\n"
+           "  5  設定が使えない (zent.ini がない、必要な設定が空、または値が使えない)\n"
            "  6  このプログラムフォルダで別の Zentrow が動いている\n"_s.arg(
                autostart ? u"、\n     または --autostart のファイルを書けない"_s : QString());
 }

@@ -92,23 +92,35 @@ void CheckSession::CheckWanIp() {
         return;
     const SettingsRecord &rec = store_.record();
     noAddressWhy_.clear();
+    const wancheck::IpVersion version = rec.ipVersion();
     if (rec.intIpChk == 1) {
-        smtp_->start(rec.strIpAdd);
+        // The mail server is reached over IPv4 only (the settings say so before a check starts).
+        if (version == wancheck::IpVersion::V6)
+            noAddressWhy_ = u"the mail server method is IPv4 only"_s;
+        else
+            smtp_->start(rec.strIpAdd);
         return;
     }
     std::optional<QByteArray> body;
     {
         const Blocking wait(blockingHook_);
-        body = fetcher().fetch(rec.strIpAdd);
+        body = fetcher().fetch(rec.strIpAdd, version);
     }
     if (!body) {
         noAddressWhy_ = fetcher().lastError();
         return;
     }
-    if (const std::optional<QString> address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body)))
+    if (const auto address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body), version)) {
         setWanIp(*address);
-    else
+    } else if (version == wancheck::IpVersion::V4) {
         noAddressWhy_ = u"the answer is not an address"_s;
+    } else {
+        // Reached over IPv6, yet no address the world can reach: a setting to fix, not a passing fault.
+        noAddressWhy_ = u"the answer is not a global IPv6 address"_s;
+        boxes_.show(u"nomrel.cgi が IPv6 のグローバルアドレスを返していません。\r\n"
+                    u"Web サーバーに IPv6 (AAAA レコード) で届くか、ｱﾄﾞﾚｽの URL を確かめて下さい。"_s,
+                    u"WAN IP 情報"_s, MessageSink::Information);
+    }
 }
 
 void CheckSession::waitForDetection() {
@@ -205,8 +217,8 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
 CheckSession::Outcome CheckSession::report(Outcome outcome) {
     const SettingsRecord &rec = store_.record();
     const bool smtp = rec.intIpChk == 1;
-    QString text =
-        (smtp ? u"smtp "_s : u"cgi "_s) + (SettingsRecord::isDetected(rec.strWanIp) ? rec.strWanIp : u"-"_s);
+    QString text = (smtp ? u"smtp "_s : u"cgi "_s) +
+                   (rec.isPublishable(rec.strWanIp) ? rec.addressField(rec.strWanIp) : u"-"_s);
     switch (outcome) {
     case Outcome::Unchanged:
         text += u" unchanged"_s;
@@ -241,20 +253,21 @@ CheckSession::Outcome CheckSession::PublishIfChanged() {
     SettingsRecord &rec = store_.record();
     lastFailure_.clear();
     // Nothing detected yet (an SMTP reply comes later): there is nothing to publish.
-    if (!SettingsRecord::isDetected(rec.strWanIp))
+    if (!rec.isPublishable(rec.strWanIp))
         return report(Outcome::NoAddress);
-    if (rec.strWanIp == rec.strLastWanIp)
+    // The address with the link port, as published: a new port is a change too.
+    const QString field = rec.addressField(rec.strWanIp);
+    if (field == rec.strLastWanIp)
         return report(Outcome::Unchanged);
     const QPointer<CheckSession> self(this);
     if (rec.intChkAuto == 1) {
-        const QString address = rec.strWanIp;
-        const bool published = publish([&address](QStringList &fields) { fields[1] = address; });
+        const bool published = publish([&field](QStringList &fields) { fields[1] = field; });
         if (!alive(self))
             return Outcome::Cancelled;
         // A failed upload leaves the address unpublished, so the next check tries again.
         if (!published)
             return report(Outcome::UploadFailed);
-        rec.strLastWanIp = address;
+        rec.strLastWanIp = field;
         return report(Outcome::Published);
     }
     boxes_.show(u"WAN IP が変更されています。\r\n手動で ipdata ファイルをアップロードして下さい。"_s,
@@ -288,17 +301,17 @@ void CheckSession::messageEdited(const QString &text) {
 bool CheckSession::manualUpload() {
     SettingsRecord &rec = store_.record();
     const QPointer<CheckSession> self(this);
-    const QString address = rec.strWanIp;
     // Nothing detected yet: the file keeps the address it has (a message edit still goes out).
-    const bool detected = SettingsRecord::isDetected(address);
+    const bool detected = rec.isPublishable(rec.strWanIp);
+    const QString field = rec.addressField(rec.strWanIp);
     const bool published = publish([&](QStringList &fields) {
         if (detected)
-            fields[1] = address;
+            fields[1] = field;
     });
     // Only a file the server took clears the pending upload; after a failure it stays due.
     if (!published || !alive(self))
         return false;
     if (detected)
-        rec.strLastWanIp = address;
+        rec.strLastWanIp = field;
     return true;
 }

@@ -28,9 +28,16 @@ QString settingsProblem(const SettingsRecord &rec) {
         missing << u"「ｱｯﾌﾟﾛｰﾄﾞ先ﾌｧｲﾙ（ﾌﾙﾊﾟｽ）」"_s;
     if (rec.strIpAdd.trimmed().isEmpty())
         missing << u"「ｱﾄﾞﾚｽ」"_s;
-    if (missing.isEmpty())
-        return {};
-    return u"設定がまだありません。\r\n「設定(&S)」で %1 を入力して下さい。"_s.arg(missing.join(u'、'));
+    if (!missing.isEmpty())
+        return u"設定がまだありません。\r\n「設定(&S)」で %1 を入力して下さい。"_s.arg(missing.join(u'、'));
+    // Settings from a file edited by hand: a port that is none would publish a link to nowhere.
+    if (!rec.strLinkPort.trimmed().isEmpty() && !rec.linkPort())
+        return u"「公開ﾎﾟｰﾄ」の %1 はポート番号ではありません。\r\n"
+               u"「設定(&S)」で 1 から 65535 の数字を入れるか、空にして下さい。"_s.arg(rec.strLinkPort);
+    if (rec.intIpChk == 1 && rec.ipVersion() == wancheck::IpVersion::V6)
+        return u"「IPv6 で公開」では SMTP でアドレスを確かめられません。\r\n"
+               u"「設定(&S)」で「nomrel.cgi を使用（推奨）」を選んで下さい。"_s;
+    return {};
 }
 
 int check(const QString &programFolder) {

@@ -15,11 +15,11 @@ enum Exit {
     NoAddress = 2,        // no address detected
     UploadFailed = 3,     // the server could not be reached or refused the file
     ManualMode = 4,       // changed, but uploads are manual (ChkAuto is not 1)
-    SettingsUnusable = 5, // no zent.ini, or a setting the check needs is empty
+    SettingsUnusable = 5, // no zent.ini, or a setting the check needs is empty or unusable
     FolderInUse = 6,      // another Zentrow runs on the folder
 };
 
-// What must be filled in before a check can run, naming where; empty when nothing is missing.
+// What must be filled in or put right before a check can run, naming where; empty when nothing is.
 QString settingsProblem(const SettingsRecord &rec);
 
 // Runs the check, prints one line on standard output and the boxes' texts on standard error.

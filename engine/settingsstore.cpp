@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QStandardPaths>
 
 #ifdef Q_OS_WIN
@@ -59,6 +60,19 @@ void protectFile(const QString &path) {
 
 } // namespace
 
+bool SettingsRecord::isPublishable(const QString &address) const {
+    const bool v6 = QHostAddress(address).protocol() == QAbstractSocket::IPv6Protocol;
+    return isDetected(address) && v6 == (ipVersion() == wancheck::IpVersion::V6);
+}
+
+QString SettingsRecord::addressField(const QString &address) const {
+    const std::optional<quint16> port = linkPort();
+    if (!port)
+        return address;
+    const bool v6 = QHostAddress(address).protocol() == QAbstractSocket::IPv6Protocol;
+    return (v6 ? u'[' + address + u']' : address) + u':' + QString::number(*port);
+}
+
 SettingsStore::SettingsStore(QString programFolder) : folder_(std::move(programFolder)) {}
 
 QString SettingsStore::iniPath() const {
@@ -88,6 +102,9 @@ void SettingsStore::LoadSetData() {
     rec_.intChkAuto = vbnumber::toInt16(readKey(sh, u"ChkAuto"_s));
     rec_.intIpChk = vbnumber::toInt16(readKey(sh, u"IpChk"_s));
     rec_.intFtpTls = vbnumber::toInt16(readKey(sh, u"FtpTls"_s));
+    rec_.strLinkPort = readKey(sh, u"LinkPort"_s);
+    // Missing, as in files from before the choice, it is 4.
+    rec_.intIpVer = vbnumber::toInt16(readKey(sh, u"IpVer"_s)) == 6 ? 6 : 4;
 }
 
 void SettingsStore::SaveConData() {
@@ -109,6 +126,8 @@ void SettingsStore::SaveSetData() {
     writeKey(sh, u"ChkAuto"_s, vbnumber::fromInt(rec_.intChkAuto));
     writeKey(sh, u"IpChk"_s, vbnumber::fromInt(rec_.intIpChk));
     writeKey(sh, u"FtpTls"_s, vbnumber::fromInt(rec_.intFtpTls));
+    writeKey(sh, u"LinkPort"_s, rec_.strLinkPort);
+    writeKey(sh, u"IpVer"_s, vbnumber::fromInt(rec_.intIpVer));
     protectFile(iniPath());
 }
 

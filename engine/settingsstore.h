@@ -1,12 +1,14 @@
 #pragma once
 
+#include "engine/wancheck.h"
+
 #include <QString>
 #include <QtGlobal>
 
 // The one set of settings and last known state that every window shares.
 struct SettingsRecord {
     QString strWanIp;     // current WAN address of this run; saved under WanIp
-    QString strLastWanIp; // address last published; loaded from WanIp
+    QString strLastWanIp; // address field last published (with the link port); loaded from WanIp
     QString strPvnSt;     // gateway state as the data file holds it
     QString strPvnIp;     // address the data file carries
     QString strPvnMsg;    // closed message
@@ -19,6 +21,8 @@ struct SettingsRecord {
     qint16 intChkAuto = 0; // 1 uploads changes at once
     qint16 intIpChk = 0;   // 1 SMTP, anything else the CGI
     qint16 intFtpTls = 0;  // not 0: FTP over TLS
+    QString strLinkPort;   // port published with the address, "1".."65535"; empty: none
+    qint16 intIpVer = 4;   // 6 publishes this computer's IPv6 address, anything else the IPv4 one
 
     bool operator==(const SettingsRecord &) const = default;
 
@@ -26,11 +30,20 @@ struct SettingsRecord {
     static inline const QString kNoAddress = QStringLiteral("000.000.000.000");
     // True for an address a detection gave, false for nothing or the placeholder.
     static bool isDetected(const QString &address) { return !address.isEmpty() && address != kNoAddress; }
-    // What WanIp stores: the current address, unless it was detected and never published; then
-    // the last published one, so that the next run publishes it.
-    QString wanIpToSave() const {
-        return isDetected(strWanIp) && strWanIp != strLastWanIp ? strLastWanIp : strWanIp;
+    wancheck::IpVersion ipVersion() const {
+        return intIpVer == 6 ? wancheck::IpVersion::V6 : wancheck::IpVersion::V4;
     }
+    // A detected address of the version published: one found before the version was switched is none.
+    bool isPublishable(const QString &address) const;
+    // The link port, or none when it is empty or no port.
+    std::optional<quint16> linkPort() const { return wancheck::parsePort(strLinkPort.trimmed()); }
+    // The address field published for `address`: "address:port" ("[v6]:port") with a link port.
+    // strLastWanIp compares with it, so a new port is published like a new address.
+    QString addressField(const QString &address) const;
+    // What WanIp stores: once an address was detected, the address field last published (with its
+    // port), so that an address or port not published yet is published by the next run; before
+    // that, what the address label held.
+    QString wanIpToSave() const { return isDetected(strWanIp) ? strLastWanIp : strWanIp; }
 };
 
 // Keeps the record in zent.ini in the program folder (module mdlZentTemp).

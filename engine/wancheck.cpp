@@ -9,6 +9,12 @@
 
 #include <curl/curl.h>
 
+#ifdef __linux__
+#include <netinet/in.h>
+// After <netinet/in.h>, which leaves the kernel header only what the C library lacks.
+#include <linux/in6.h>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace wancheck {
@@ -23,10 +29,32 @@ bool isUsableAddress(const QString &text) {
            !text.startsWith(u"IPv6:"_s, Qt::CaseInsensitive);
 }
 
-std::optional<QString> addressFromCgiBody(const QString &body) {
+std::optional<QString> globalIpv6(const QString &text) {
+    // Hex digits, colons and dots only: the parser would forgive blanks, and a scope is no use outside.
+    for (const QChar c : text) {
+        if (!QStringView(u"0123456789abcdefABCDEF:.").contains(c))
+            return std::nullopt;
+    }
+    const QHostAddress address(text);
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return std::nullopt;
+    const Q_IPV6ADDR a = address.toIPv6Address();
+    // Loopback, link-local, unique-local, multicast and IPv4-mapped addresses all lie outside 2000::/3.
+    if ((a[0] & 0xE0) != 0x20)
+        return std::nullopt;
+    // 2001:db8::/32 and 3fff::/20 are for documentation only.
+    if ((a[0] == 0x20 && a[1] == 0x01 && a[2] == 0x0D && a[3] == 0xB8) ||
+        (a[0] == 0x3F && a[1] == 0xFF && (a[2] & 0xF0) == 0))
+        return std::nullopt;
+    return address.toString(); // lower case, the longest run of zero groups as "::"
+}
+
+std::optional<QString> addressFromCgiBody(const QString &body, IpVersion version) {
     if (body.size() < 2 * kCgiFrame || body.size() > kCgiBodyMax)
         return std::nullopt;
     QString address = body.mid(kCgiFrame, body.size() - 2 * kCgiFrame);
+    if (version == IpVersion::V6)
+        return globalIpv6(address);
     if (!isUsableAddress(address))
         return std::nullopt;
     return address;
@@ -114,8 +142,6 @@ SmtpDecision SmtpDialogue::feed(const QString &piece) {
     return wait;
 }
 
-namespace {
-
 std::optional<quint16> parsePort(QStringView text) {
     if (text.isEmpty() || text.size() > 5)
         return std::nullopt;
@@ -128,6 +154,8 @@ std::optional<quint16> parsePort(QStringView text) {
         return std::nullopt;
     return static_cast<quint16>(port);
 }
+
+namespace {
 
 bool isPlainHostName(const QString &name) {
     if (name.isEmpty())
@@ -200,6 +228,20 @@ size_t collect(char *data, size_t size, size_t count, void *user) {
     return n;
 }
 
+// The echo must see the address the home server is reached at: the stable one, not a temporary
+// privacy address that changes by the day. Where the system cannot be asked, it picks as it will.
+int preferPublicSource(void *, curl_socket_t fd, curlsocktype purpose) {
+#if defined(IPV6_ADDR_PREFERENCES) && defined(IPV6_PREFER_SRC_PUBLIC)
+    if (purpose == CURLSOCKTYPE_IPCXN) {
+        const int prefer = IPV6_PREFER_SRC_PUBLIC;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_ADDR_PREFERENCES, &prefer, sizeof prefer);
+    }
+#else
+    (void)fd, (void)purpose;
+#endif
+    return CURL_SOCKOPT_OK;
+}
+
 } // namespace
 
 CurlHttpFetcher::CurlHttpFetcher() : CurlHttpFetcher(Limits{}) {}
@@ -208,7 +250,7 @@ CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) {
     curlGlobalInit();
 }
 
-std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
+std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion version) {
     error_ = u"not an http or https address"_s;
     const QUrl parsed(url.trimmed());
     const QString scheme = parsed.scheme().toLower();
@@ -226,8 +268,12 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url) {
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    // Over IPv6 the echo would be the IPv6 address, or flip between the two from check to check.
-    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, long(CURL_IPRESOLVE_V4));
+    // Only over the version asked for: a fall-back would echo the other address, or flip between the
+    // two from check to check.
+    const bool v6 = version == IpVersion::V6;
+    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, long(v6 ? CURL_IPRESOLVE_V6 : CURL_IPRESOLVE_V4));
+    if (v6)
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, preferPublicSource);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectMs));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.totalMs));
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBytes));

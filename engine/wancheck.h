@@ -9,16 +9,26 @@
 // CGI and a mail server send back, and the blocking HTTP fetch of the CGI.
 namespace wancheck {
 
+// Which address is published: the IPv4 one (the default), or this computer's IPv6 one.
+enum class IpVersion { V4, V6 };
+
 // The address must fit into one field of the one-line gateway file: a comma, CR, LF or any
 // other control character would shift or split its fields. An IPv6 address is not the one
 // published. Everything else is taken as is.
 bool isUsableAddress(const QString &text);
 
+// A global unicast IPv6 address (2000::/3, the documentation ranges excepted) in its canonical
+// compressed form; none for anything else, a scope or blanks included.
+std::optional<QString> globalIpv6(const QString &text);
+
 // The CGI body is 8 framing characters, the address and 8 more. A body shorter than 16 or
 // longer than 32767 characters, or an unusable address, gives none.
 inline constexpr int kCgiFrame = 8;
 inline constexpr int kCgiBodyMax = 32767;
-std::optional<QString> addressFromCgiBody(const QString &body);
+std::optional<QString> addressFromCgiBody(const QString &body, IpVersion version = IpVersion::V4);
+
+// "1" to "65535", digits only (leading zeros allowed); anything else none.
+std::optional<quint16> parsePort(QStringView text);
 
 // What the mail server's data asks for.
 enum class SmtpAction {
@@ -67,14 +77,15 @@ inline constexpr char kQuit[] = "QUIT\r\n";
 class HttpFetcher {
 public:
     virtual ~HttpFetcher() = default;
-    // The body of a 2xx answer, or nothing.
-    virtual std::optional<QByteArray> fetch(const QString &url) = 0;
+    // The body of a 2xx answer, reached over `version` only, or nothing.
+    virtual std::optional<QByteArray> fetch(const QString &url, IpVersion version) = 0;
     // Why the last fetch gave nothing, in a few words.
     virtual QString lastError() const { return {}; }
 };
 
 // The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
-// then stays silent, or sends without end, costs at most `totalMs`.
+// then stays silent, or sends without end, costs at most `totalMs`. Over IPv6 it asks the system
+// for the stable public source address, not a temporary privacy one.
 class CurlHttpFetcher final : public HttpFetcher {
 public:
     struct Limits {
@@ -84,7 +95,7 @@ public:
     };
     CurlHttpFetcher();
     explicit CurlHttpFetcher(Limits limits);
-    std::optional<QByteArray> fetch(const QString &url) override;
+    std::optional<QByteArray> fetch(const QString &url, IpVersion version) override;
     QString lastError() const override { return error_; }
 
     const Limits &limits() const { return limits_; }

@@ -3,6 +3,8 @@
 #include "engine/codepage.h"
 #include "engine/wancheck.h"
 
+#include <QStringList>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (const auto address = wancheck::addressFromCgiBody(text)) {
         mustBeUsable(*address);
         if (address->size() != text.size() - 2 * wancheck::kCgiFrame)
+            __builtin_trap();
+    }
+    // IPv6 mode: a global address, already in the canonical form, with nothing that splits a field.
+    if (const auto v6 = wancheck::addressFromCgiBody(text, wancheck::IpVersion::V6)) {
+        if (wancheck::globalIpv6(*v6) != v6 || v6->contains(u','))
             __builtin_trap();
     }
     // The same text as one connection's pieces, cut at every NUL: one EHLO at the most, one

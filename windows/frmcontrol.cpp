@@ -11,10 +11,12 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QToolTip>
 #include <QValidator>
 
 using namespace Qt::Literals::StringLiterals;
@@ -23,6 +25,22 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent *event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
+}
+
+bool AddressLabel::event(QEvent *event) {
+    if (event->type() == QEvent::ToolTip &&
+        fontMetrics().horizontalAdvance(text()) > contentsRect().width()) {
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), toolTip() + u'\n' + text(), this);
+        return true;
+    }
+    return QLabel::event(event);
+}
+
+void AddressLabel::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    const QRect r = contentsRect();
+    style()->drawItemText(&p, r, int(alignment()), palette(), isEnabled(),
+                          fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()), foregroundRole());
 }
 
 namespace {
@@ -98,7 +116,7 @@ void frmControl::buildControls(QWidget *client) {
     place(frmHome, u"frmHome"_s, 180, 240, 2115, 1635);
     lblWan = new QLabel(u"WAN"_s, frmHome);
     placeCaption(lblWan, u"lblWan"_s, 855, 240, 375, 180);
-    lblWanIp = new QLabel(kNoAddress, frmHome);
+    lblWanIp = new AddressLabel(kNoAddress, frmHome);
     place(lblWanIp, u"lblWanIp"_s, 180, 480, 1725, 240);
     lblWanIp->setToolTip(u"WAN IP"_s);
     lblTmr = new QLabel(u"ﾀｲﾏｰ"_s, frmHome);
@@ -112,7 +130,7 @@ void frmControl::buildControls(QWidget *client) {
     place(fraPvn, u"fraPvn"_s, 2940, 240, 3975, 1635);
     lblPvn = new QLabel(u"Porvane IPｱﾄﾞﾚｽ"_s, fraPvn);
     placeCaption(lblPvn, u"lblPvn"_s, 517, 240, 1170, 180);
-    lblPvnIp = new QLabel(kNoAddress, fraPvn);
+    lblPvnIp = new AddressLabel(kNoAddress, fraPvn);
     place(lblPvnIp, u"lblPvnIp"_s, 240, 480, 1725, 240);
     lblPvnIp->setToolTip(u"公開 IP"_s);
     cmdManual = new QPushButton(u"手動ｱｯﾌﾟ"_s, fraPvn);

@@ -31,6 +31,18 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
+// An address label. An address too long for it (IPv6, with a port) shows cut in the middle, and
+// its tooltip adds the whole address; text() is the address all the same.
+class AddressLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+};
+
 // The controller window: the check schedule and what the checks and the user's actions show.
 // The checks themselves run in its CheckSession.
 class frmControl : public MdiChild {

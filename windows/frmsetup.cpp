@@ -2,6 +2,7 @@
 
 #include "engine/codepage.h"
 #include "engine/mdlinitemp.h"
+#include "engine/wancheck.h"
 #include "windows/frame.h"
 #include "windows/twips.h"
 
@@ -41,6 +42,15 @@ public:
 
 private:
     int max_;
+};
+
+// Empty, or a port: 1 to 65535 in ASCII digits. Anything else never gets into the box.
+class PortText : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override {
+        return input.isEmpty() || wancheck::parsePort(input) ? Acceptable : Invalid;
+    }
 };
 
 constexpr int kValueBytes = mdlIniTemp::kReadBufferSize - 1;
@@ -150,6 +160,18 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     placeCaptioned(lblChkAdd, 420, 1065, 465, 180);
     txtChkAdd = textBox(Frame1);
     place(txtChkAdd, 1020, 1020, 3975, 270);
+    // What IPoE lines need: a port a MAP-E line may forward, the IPv6 address on a DS-Lite one.
+    lblLinkPort = new QLabel(u"公開ﾎﾟｰﾄ"_s, Frame1);
+    placeCaptioned(lblLinkPort, 225, 1485, 720, 180);
+    txtLinkPort = textBox(Frame1);
+    place(txtLinkPort, 1020, 1440, 855, 270);
+    txtLinkPort->setValidator(new PortText(txtLinkPort));
+    txtLinkPort->setAttribute(Qt::WA_InputMethodEnabled, false);
+    txtLinkPort->setInputMethodHints(Qt::ImhDigitsOnly);
+    txtLinkPort->setToolTip(u"ルーターで転送したポート (MAP-E の回線)。空ならポートなしで公開"_s);
+    chkIpV6 = new QCheckBox(u"IPv6 で公開"_s, Frame1);
+    placeCaptioned(chkIpV6, 2460, 1448, 2535, 255);
+    chkIpV6->setToolTip(u"このコンピューターの IPv6 アドレスを公開 (DS-Lite の回線)"_s);
 
     // Examples of what each box expects; the address's follows the method.
     txtFtpSv->setPlaceholderText(u"ftp.example.jp"_s);
@@ -181,7 +203,9 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     setTabOrder(chkAuto, optSel[0]);
     setTabOrder(optSel[0], optSel[1]);
     setTabOrder(optSel[1], txtChkAdd);
-    setTabOrder(txtChkAdd, cmdOk);
+    setTabOrder(txtChkAdd, txtLinkPort);
+    setTabOrder(txtLinkPort, chkIpV6);
+    setTabOrder(chkIpV6, cmdOk);
     txtFtpSv->setFocus();
     // The option group is one tab stop, at its selected button; arrow keys move within it.
     for (QRadioButton *opt : optSel)
@@ -201,10 +225,12 @@ void frmSetup::Form_Load() {
     chkAuto->setChecked(rec_.intChkAuto == 1);
     optSel[rec_.intIpChk != 0 ? 1 : 0]->setChecked(true);
     chkFtpTls->setChecked(rec_.intFtpTls != 0);
+    txtLinkPort->setText(rec_.strLinkPort);
+    chkIpV6->setChecked(rec_.intIpVer == 6);
     loaded_ = true;
     // The window may take the focus as it is added, before its texts are set; setting them dropped the
     // selection.
-    for (QLineEdit *box : {txtFtpSv, txtUser, txtPass, txtPath, txtChkAdd})
+    for (QLineEdit *box : {txtFtpSv, txtUser, txtPass, txtPath, txtChkAdd, txtLinkPort})
         if (box->hasFocus())
             SelectAllText(box);
 }
@@ -220,4 +246,8 @@ void frmSetup::SaveSetupState() {
     rec_.intChkAuto = chkAuto->isChecked() ? 1 : 0;
     rec_.intIpChk = optSel[0]->isChecked() ? 0 : 1;
     rec_.intFtpTls = chkFtpTls->isChecked() ? 1 : 0;
+    // A typed port as its number; a value from a file edited by hand stays for the check to name.
+    const std::optional<quint16> port = wancheck::parsePort(txtLinkPort->text());
+    rec_.strLinkPort = port ? QString::number(*port) : txtLinkPort->text();
+    rec_.intIpVer = chkIpV6->isChecked() ? 6 : 4;
 }

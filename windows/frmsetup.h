@@ -37,7 +37,7 @@ private:
     bool focusedByMouse_ = false;
 };
 
-// The settings window: edits the eight user settings of the record.
+// The settings window: edits the ten user settings of the record.
 class frmSetup : public MdiChild {
     Q_OBJECT
 public:
@@ -62,6 +62,9 @@ public:
     std::array<QRadioButton *, 2> optSel; // 0 the address-echo CGI, 1 SMTP
     QLabel *lblChkAdd;
     TextBox *txtChkAdd;
+    QLabel *lblLinkPort;
+    TextBox *txtLinkPort;
+    QCheckBox *chkIpV6;
     QPushButton *cmdOk;
 
 public slots:

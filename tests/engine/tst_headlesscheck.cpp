@@ -1,5 +1,6 @@
 // zentrow --check as a service runs it: a process with no display, on a program folder, against
 // the real FTP server, the address-echo CGI under a real web server and a scripted mail server.
+#include "engine/wancheck.h"
 #include "tests/support/cgiserver.h"
 #include "tests/support/ftpserver.h"
 #include "tests/support/scriptedserver.h"
@@ -55,25 +56,38 @@ private slots:
         });
         QTemporaryDir dir, site;
         FtpServer ftp(site.path());
-        EchoCgiServer web(QStringLiteral(ZENTROW_SOURCE "/gateway"));
-        QVERIFY2(web.serve(), qPrintable(web.errorText()));
+        // The gateway beside the file the server takes, and an echo on ::1 that says a global address.
+        for (const QString &cgi : {u"nomrel.cgi"_s, u"Porvane.cgi"_s})
+            QVERIFY(QFile::copy(QStringLiteral(ZENTROW_SOURCE "/gateway/") + cgi, site.filePath(cgi)));
+        QVERIFY(writeAll(site.filePath(u"global.cgi"_s),
+                         "print \"Content-Type: text/plain\n\nIPADDR=[2400:4050:A:B:0:0:0:7]=IPADDR\";"));
+        EchoCgiServer web(site.path()), web6(site.path(), u"::1"_s);
+        QVERIFY2(web.serve() && web6.serve(), qPrintable(web.errorText() + web6.errorText()));
         QVERIFY(writeAll(site.filePath(u"ipdata.txt"_s), "on,198.51.100.1,closed\r\n"));
         QVERIFY(writeAll(dir.filePath(u"zentrow.log"_s), QByteArray((1 << 20) - 50, 'x')));
         // zent.ini as a user writes it (the password "secret"): automatic mode and the echo CGI, unless
-        // `how` says manual, smtp, smtp down or page (a page for the echo); down: no FTP server listens.
-        const auto settings = [&](const QString &wanIp, const QString &how) {
+        // `how` says manual, smtp, smtp down or page (a page for the echo); down: no FTP server listens;
+        // v6: IPv6 mode, with the echo on ::1 (v6 local: the real one, saying ::1; v6 v4only: none there).
+        const auto settings = [&](const QString &wanIp, const QString &how, const QString &port) {
             const QString ini =
                 u"[SetData]\r\nFtpSv=%1\r\nFtpUser=zentrow\r\nFtpPass=c2VjcmV0\r\nFtpPath=/ipdata.txt\r\n"
-                "IpAdd=%2\r\nChkAuto=%3\r\nIpChk=%4\r\n[ConData]\r\nWanIp=%5\r\n"_s;
+                "IpAdd=%2\r\nChkAuto=%3\r\nIpChk=%4\r\n%6[ConData]\r\nWanIp=%5\r\n"_s;
             const QString sv = how == u"down"_s ? u"127.0.0.1:%1"_s.arg(unusedLocalPort()) : ftp.hostPort();
-            const QString echo = web.baseUrl() + (how == u"page"_s ? u"Porvane.cgi"_s : u"nomrel.cgi"_s);
+            QString echo = web.baseUrl() + (how == u"page"_s ? u"Porvane.cgi"_s : u"nomrel.cgi"_s);
+            const bool v6 = how.startsWith(u"v6"_s);
+            if (v6)
+                echo = how == u"v6 v4only"_s
+                           ? echo.replace(u"127.0.0.1"_s, u"localhost"_s)
+                           : web6.baseUrl() + (how == u"v6"_s ? u"global.cgi"_s : u"nomrel.cgi"_s);
             const bool bySmtp = how.startsWith(u"smtp"_s); // "smtp down": no mail server listens
             const QString add =
                 bySmtp ? u"127.0.0.1:%1"_s.arg(how == u"smtp"_s ? mail.port() : unusedLocalPort()) : echo;
-            const QString text = ini.arg(sv, add).arg(how != u"manual"_s).arg(bySmtp).arg(wanIp);
+            const QString more = (port.isEmpty() ? QString() : u"LinkPort="_s + port + u"\r\n"_s) +
+                                 (v6 ? u"IpVer=6\r\n"_s : QString()); // missing in older files
+            const QString text = ini.arg(sv, add).arg(how != u"manual"_s).arg(bySmtp).arg(wanIp).arg(more);
             writeAll(dir.filePath(u"zent.ini"_s), text.toLatin1());
         };
-        settings(u"198.51.100.1"_s, {});
+        settings(u"198.51.100.1"_s, {}, {});
         const QByteArray ini = readAll(dir.filePath(u"zent.ini"_s));
         const QStringList check{u"--check"_s, u"--program-folder"_s, dir.path()};
         // zentrow-check alone, `zentrow --check` and `zentrow-check --check` take turns.
@@ -95,21 +109,27 @@ private slots:
             writeAll(dir.filePath(u"ipdata.txt"_s), "off,198.51.100.1,stale\r\n")); // left by a killed run
 
         const QList<std::tuple<QString, int, QString>> steps{
-            // the address last published and how to check, the status and the line it prints
+            // the address last published, how to check and the link port; the status and the line it prints
             {{}, 0, u"cgi 127.0.0.1 published"_s},
-            {{}, 0, u"cgi 127.0.0.1 unchanged"_s},
             {u"198.51.100.2,down"_s, 3, u"cgi 127.0.0.1 upload failed: InternetConnect:GetLastError=7"_s},
             {u"198.51.100.2,"_s, 0, u"cgi 127.0.0.1 published"_s},
             {u"198.51.100.3,manual"_s, 4, u"cgi 127.0.0.1 not uploaded: manual mode"_s},
             {u"198.51.100.4,page"_s, 2, u"cgi - no address: the answer is not an address"_s},
             {u"192.0.2.1,smtp down"_s, 2, u"smtp - no address: the mail server did not answer"_s},
             {u"192.0.2.1,smtp"_s, 0, u"smtp 192.0.2.44 published"_s},
+            {u"127.0.0.1,,4096"_s, 0, u"cgi 127.0.0.1:4096 published"_s}, // the address with a link port
+            {{}, 0, u"cgi 127.0.0.1:4096 unchanged"_s},                   // as zent.ini was left
+            {u"127.0.0.1:4096,,8080"_s, 0, u"cgi 127.0.0.1:8080 published"_s},
+            {u"127.0.0.1:8080,v6 local,8080"_s, 2,
+             u"cgi - no address: the answer is not a global IPv6 address"_s},
+            {u"127.0.0.1:8080,v6 v4only,8080"_s, 2, u"cgi - no address: Couldn't connect to server"_s},
+            {u"127.0.0.1:8080,v6,8080"_s, 0, u"cgi [2400:4050:a:b::7]:8080 published"_s},
         };
         int turn = 0;
         for (const auto &[before, status, line] : steps) {
             const QStringList what = before.split(u',');
             if (!before.isEmpty())
-                settings(what[0], what[1]);
+                settings(what[0], what[1], what.value(2));
             const qsizetype stored = ftp.verbs().count(u"STOR"_s);
             const int which = turn++ % 3;
             const Run run = zentrow(which ? check : check.mid(1), checkers[which]);
@@ -119,9 +139,18 @@ private slots:
             const QString recorded = status ? what[0] : line.section(u' ', 1, 1); // only once published
             QVERIFY(readAll(dir.filePath(u"zent.ini"_s)).contains("WanIp=" + recorded.toLatin1() + "\r\n"));
             QCOMPARE(ftp.verbs().count(u"STOR"_s), stored + (line.endsWith(u"published"_s) ? 1 : 0));
+            QVERIFY(!line.contains(u"global"_s) ||
+                    run.err.contains("IPv6 のグローバルアドレスを返していません"));
+            // What is published is what the gateway page links to.
+            const auto page = wancheck::CurlHttpFetcher().fetch(web.baseUrl(), wancheck::IpVersion::V4);
+            QVERIFY(!line.endsWith(u"published"_s) ||
+                    page.value_or("").contains("=\"http://" + recorded.toLatin1() + "/\""));
         }
+        settings(u"x"_s, {}, u"8o"_s); // a port, by hand, that is none: refused, nothing uploaded or logged
+        const Run refused = zentrow(check);
+        QVERIFY(refused.status == 5 && refused.err.contains("「公開ﾎﾟｰﾄ」の 8o はポート番号ではありません"));
         // The server's state and message, not the stale copy's.
-        QCOMPARE(readAll(site.filePath(u"ipdata.txt"_s)), "on,192.0.2.44,closed\r\n"_ba);
+        QCOMPARE(readAll(site.filePath(u"ipdata.txt"_s)), "on,[2400:4050:a:b::7]:8080,closed\r\n"_ba);
         const QByteArray older = readAll(dir.filePath(u"zentrow.log.1"_s));
         // The first line filled the log to its cap, the next one started a new log.
         QCOMPARE(older.size(), 1 << 20);

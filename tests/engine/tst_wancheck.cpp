@@ -40,6 +40,18 @@ private slots:
         QCOMPARE(addressFromCgiBody(body).value_or(u"-"_s), address);
     }
 
+    // IPv6 mode: a global unicast address only, in its canonical form (a single zero group stays).
+    void ipv6Body() {
+        const QString rows =
+            u"2400:4050:A:B:0:0:0:7|2400:4050:a:b::7; 2400:0:1:2:3:4:5:6|2400:0:1:2:3:4:5:6;"
+            u" 3fff:1000::1|3fff:1000::1; 2001:db8::7|-; 3fff:fff::1|-; ::1|-; fe80::1|-; fd00::1|-;"
+            u" ff0e::1|-; 4000::1|-; ::ffff:203.0.113.7|-; 203.0.113.7|-; 2400::7%eth0|-; 2400::7 |-"_s;
+        for (const QString &row : rows.split(u"; "_s))
+            QVERIFY2(addressFromCgiBody(u"IPADDR=[%1]=IPADDR"_s.arg(row.section(u'|', 0, 0)), IpVersion::V6)
+                             .value_or(u"-"_s) == row.section(u'|', 1),
+                     qPrintable(row));
+    }
+
     // A real web server: the body of a 2xx answer within the size bound, else none.
     // The mail server setting: a port after the last colon only when it is one (1 to 65535, digits only).
     void smtpTarget() {
@@ -74,7 +86,7 @@ private slots:
         QVERIFY(testsupport::writeAll(dir.filePath(u"x.cgi"_s), script));
         testsupport::EchoCgiServer web(dir.path());
         QVERIFY2(web.serve(), qPrintable(web.errorText()));
-        QCOMPARE(CurlHttpFetcher().fetch(web.baseUrl() + u"x.cgi"_s).value_or("-"),
+        QCOMPARE(CurlHttpFetcher().fetch(web.baseUrl() + u"x.cgi"_s, IpVersion::V4).value_or("-"),
                  ok ? QByteArray(size, 'a') : "-"_ba);
     }
 
@@ -104,7 +116,7 @@ private slots:
         });
         QVERIFY(server.isRunning());
         url.replace(u"PORT"_s, QString::number(server.port()));
-        QVERIFY(!CurlHttpFetcher({3000, 3000, 65536}).fetch(url));
+        QVERIFY(!CurlHttpFetcher({3000, 3000, 65536}).fetch(url, IpVersion::V4));
     }
 };
 

@@ -18,14 +18,14 @@ bool testsupport::EchoCgiServer::serve() {
     // The script lets its free port go before lighttpd binds it: another process may take it first.
     for (int attempt = 0; attempt < 5; ++attempt) {
         stop();
-        process_.start(QStringLiteral(ZENTROW_TOOLS_DIR "/webserver.sh"), {folder_, state_.path()});
+        process_.start(QStringLiteral(ZENTROW_TOOLS_DIR "/webserver.sh"), {folder_, state_.path(), address_});
         process_.waitForReadyRead(10000);
         port_ = process_.readLine().trimmed().toUShort();
         // Up once lighttpd says so and accepts; a port taken meanwhile makes it exit instead.
         for (const QDeadlineTimer deadline(10000);
              process_.state() == QProcess::Running && !deadline.hasExpired(); process_.waitForFinished(50)) {
             QTcpSocket probe;
-            probe.connectToHost(u"127.0.0.1"_s, port_);
+            probe.connectToHost(address_, port_);
             if (readAll(log).contains("server started") && probe.waitForConnected(500))
                 return true;
         }

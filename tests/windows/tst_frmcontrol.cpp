@@ -27,7 +27,7 @@ using codepage::toAnsi;
 namespace {
 
 // A program folder and a real FTP server holding the gateway file, 198.51.100.1 published before;
-// the address-echo CGI says 203.0.113.9. It counts the paints of what it filters.
+// the address-echo CGI says 203.0.113.9 (2400:4050::9 over IPv6). It counts the paints of what it filters.
 struct Env : QObject, wancheck::HttpFetcher {
     explicit Env(const QByteArray &serverFile = "off,198.51.100.1,m\r\n", int chkAuto = 1,
                  const FtpServer::Options &ftp = {}) {
@@ -43,11 +43,12 @@ struct Env : QObject, wancheck::HttpFetcher {
         rec.intTimer = 1;
         rec.strWanIp = rec.strLastWanIp = u"198.51.100.1"_s;
     }
-    std::optional<QByteArray> fetch(const QString &) override {
+    std::optional<QByteArray> fetch(const QString &, wancheck::IpVersion v) override {
         ++fetches;
         if (onFetch)
             onFetch();
-        return QByteArray("IPADDR=[203.0.113.9]=IPADDR");
+        return v == wancheck::IpVersion::V6 ? "IPADDR=[2400:4050:0::9]=IPADDR"_ba
+                                            : "IPADDR=[203.0.113.9]=IPADDR"_ba;
     }
     bool eventFilter(QObject *, QEvent *e) override {
         paints += e->type() == QEvent::Paint;
@@ -147,13 +148,16 @@ private slots:
         QCOMPARE(checksAt, QList<int>{20});
     }
 
-    // Automatic mode publishes a changed address, the picture and an edited message at once; the
-    // picture is painted before its upload begins. A comma typed into the message is the full-width
-    // one and a carried fourth field joins the message, so the file has three fields.
+    // Automatic mode (here IPv6 with a link port) publishes a changed address, the picture and an edited
+    // message at once; the picture is painted before its upload begins. A comma typed into the message is
+    // the full-width one and a carried fourth field joins the message, so the file has three fields.
     void automaticMode() {
         Env env(toAnsi(u"off,198.51.100.1,ただいま閉鎖中,b\r\n"_s));
+        env.rec.intIpVer = 6;
+        env.rec.strLinkPort = u"4096"_s;
         frmControl *w = env.start();
-        QCOMPARE(env.serverFile(), toAnsi(u"off,203.0.113.9,ただいま閉鎖中，b\r\n"_s));
+        QCOMPARE(env.serverFile(), toAnsi(u"off,[2400:4050::9]:4096,ただいま閉鎖中，b\r\n"_s));
+        QCOMPARE(w->lblPvnIp->text(), u"[2400:4050::9]:4096"_s); // whole, though shown cut
         w->imgStat->installEventFilter(&env);
         QTest::qWait(50);
         int paintsAtUpload = env.paints = 0;
@@ -165,7 +169,7 @@ private slots:
         QVERIFY(paintsAtUpload > 0);
         QCOMPARE(w->imgStat->toolTip(), u"Porvane 公開中"_s);
         editMessage(w, u"closed, back at 9"_s);
-        QTRY_COMPARE(env.serverFile(), "on,203.0.113.9,closed\x81\x43 back at 9\r\n"_ba);
+        QTRY_COMPARE(env.serverFile(), "on,[2400:4050::9]:4096,closed\x81\x43 back at 9\r\n"_ba);
         QCOMPARE(w->txtPvnMsg->text(), u"closed， back at 9"_s);
     }
 
