@@ -30,11 +30,22 @@ private:
     std::function<void(bool)> hook_;
 };
 
+// A failure's text on one line, for the log.
+QString oneLine(const QString &text) {
+    return QString(text).replace(u"\r\n"_s, u" — "_s);
+}
+
 } // namespace
 
 void CheckSession::Boxes::show(const QString &text, const QString &title, int style) {
-    if (style == Exclamation)
+    if (style == Exclamation) {
         s_.lastFailure_ = text;
+        // The same failure met again in one check or action (a download tried again before a
+        // publication) is told once.
+        if (s_.shown_.contains(text))
+            return;
+        s_.shown_ << text;
+    }
     MessageSink *target = s_.sink_;
     if (!target) {
         if (!s_.defaultSink_)
@@ -50,11 +61,16 @@ CheckSession::CheckSession(SettingsStore &store, QObject *parent) : QObject(pare
     connect(smtp_, &SmtpExchange::addressTaken, this, &CheckSession::setWanIp);
     connect(smtp_, &SmtpExchange::judged, this, [this](bool address) {
         if (!address)
-            noAddressWhy_ = u"the mail server's reply holds no address"_s;
+            noAddress(u"the mail server's reply holds no address"_s,
+                      u"メールサーバの EHLO の答えにアドレスがありません。「設定(&S)」で「nomrel.cgi "
+                      u"を使用（推奨）」"
+                      "に切り替えて下さい。"_s);
     });
     connect(smtp_, &SmtpExchange::finished, this, [this](bool judged) {
         if (!judged)
-            noAddressWhy_ = u"the mail server did not answer"_s;
+            noAddress(u"the mail server did not answer"_s, u"メールサーバに接続できないか、時間内 (30 秒) "
+                                                           u"に答えがありません。「ｱﾄﾞﾚｽ」のサーバ名とポート"
+                                                           "を確かめるか、nomrel.cgi を使って下さい。"_s);
     });
 }
 
@@ -87,11 +103,19 @@ void CheckSession::cancel() {
     smtp_->stop();
 }
 
+void CheckSession::noAddress(const QString &why, const QString &help) {
+    noAddressWhy_ = why;
+    noAddressHelp_ = help;
+}
+
 void CheckSession::CheckWanIp() {
     if (cancelled_)
         return;
     const SettingsRecord &rec = store_.record();
-    noAddressWhy_.clear();
+    // A check starts: what it meets is told anew.
+    shown_.clear();
+    readFailure_.clear();
+    noAddress({}, {});
     if (rec.intIpChk == 1) {
         smtp_->start(rec.strIpAdd);
         return;
@@ -102,13 +126,16 @@ void CheckSession::CheckWanIp() {
         body = fetcher().fetch(rec.strIpAdd);
     }
     if (!body) {
-        noAddressWhy_ = fetcher().lastError();
+        noAddress(fetcher().lastError(), fetcher().lastHelp());
         return;
     }
     if (const std::optional<QString> address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body)))
         setWanIp(*address);
     else
-        noAddressWhy_ = u"the answer is not an address"_s;
+        noAddress(
+            u"the answer is not an address"_s,
+            u"nomrel.cgi の答えがアドレスではありません (8 文字、アドレス、8 文字の形ではない)。「ｱﾄﾞﾚｽ」が"
+            "nomrel.cgi を指しているか確かめて下さい。"_s);
 }
 
 void CheckSession::waitForDetection() {
@@ -155,8 +182,13 @@ void CheckSession::DownloadIpData() {
     }
     if (!alive(self))
         return;
-    if (status != FtpClient::GetStatus::Broken && status != FtpClient::GetStatus::Failed)
+    if (status == FtpClient::GetStatus::Broken || status == FtpClient::GetStatus::Failed) {
+        readFailure_ = lastFailure_;
+    } else {
         serverKnown_ = true;
+        if (status != FtpClient::GetStatus::LocalExists)
+            readFailure_.clear();
+    }
     ReadIpData();
 }
 
@@ -193,12 +225,16 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
         uploaded = FtpPut();
     } else {
         // Nothing half-written is uploaded; the display falls back to the file as it is.
-        boxes_.show(u"ipdata.txt を書き込めませんでした。アップロードしません。\r\n"_s + strXferLocal,
+        boxes_.show(u"ipdata.txt を書き込めませんでした。アップロードしません。\r\n"_s + strXferLocal +
+                        u"\r\nプログラムフォルダの権限と空き容量を確かめて下さい。"_s,
                     u"Zentrow"_s, MessageSink::Exclamation);
     }
     if (!alive(self))
         return false;
+    // The log names what stopped the upload, not what the read-back met.
+    const QString failure = lastFailure_;
     DownloadIpData();
+    lastFailure_ = failure;
     return uploaded;
 }
 
@@ -207,25 +243,30 @@ CheckSession::Outcome CheckSession::report(Outcome outcome) {
     const bool smtp = rec.intIpChk == 1;
     QString text =
         (smtp ? u"smtp "_s : u"cgi "_s) + (SettingsRecord::isDetected(rec.strWanIp) ? rec.strWanIp : u"-"_s);
+    // The server's file could not be read in this check: said even when nothing was to be published.
+    const QString unread =
+        readFailure_.isEmpty() ? QString() : u"; gateway file not read: "_s + oneLine(readFailure_);
     switch (outcome) {
     case Outcome::Unchanged:
-        text += u" unchanged"_s;
+        text += u" unchanged"_s + unread;
         break;
     case Outcome::NoAddress: {
-        QString why = noAddressWhy_;
-        if (why.isEmpty() && smtp && smtp_->isRunning())
-            why = u"the mail server's reply comes later"_s;
-        text += u" no address"_s + (why.isEmpty() ? QString() : u": "_s + why);
+        if (noAddressWhy_.isEmpty() && smtp && smtp_->isRunning())
+            noAddress(u"the mail server's reply comes later"_s,
+                      u"メールサーバの答えは後から届きます。そのアドレスは次のチェックで公開します。"_s);
+        const QString help = noAddressHelp_.isEmpty() ? QString() : u" — "_s + noAddressHelp_;
+        text += u" no address"_s + (noAddressWhy_.isEmpty() ? QString() : u": "_s + noAddressWhy_ + help) +
+                unread;
         break;
     }
     case Outcome::Published:
         text += u" published"_s;
         break;
     case Outcome::UploadFailed:
-        text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + lastFailure_);
+        text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + oneLine(lastFailure_));
         break;
     case Outcome::Manual:
-        text += u" not uploaded: manual mode"_s;
+        text += u" not uploaded: manual mode"_s + unread;
         break;
     case Outcome::Cancelled:
         return outcome;
@@ -266,6 +307,7 @@ CheckSession::Outcome CheckSession::PublishIfChanged() {
 }
 
 bool CheckSession::publishState(bool open) {
+    shown_.clear();
     return publish([open](QStringList &fields) { fields[0] = open ? kOn : kOff; });
 }
 
@@ -273,6 +315,7 @@ void CheckSession::messageEdited(const QString &text) {
     SettingsRecord &rec = store_.record();
     if (cancelled_ || text == rec.strPvnMsg)
         return;
+    shown_.clear();
     varIpData[2] = text;
     if (rec.intChkAuto == 1) {
         publish([](QStringList &) {});
@@ -286,6 +329,7 @@ void CheckSession::messageEdited(const QString &text) {
 }
 
 bool CheckSession::manualUpload() {
+    shown_.clear();
     SettingsRecord &rec = store_.record();
     const QPointer<CheckSession> self(this);
     const QString address = rec.strWanIp;
