@@ -13,9 +13,9 @@ enum Exit {
     Done = 0,             // unchanged, or published
     CannotRun = 1,        // bad command line, or no CP932 converter
     NoAddress = 2,        // no address detected
-    UploadFailed = 3,     // the server could not be reached or refused the file
+    UploadFailed = 3,     // the server could not be reached or refused the file, or its file not be read
     ManualMode = 4,       // changed, but uploads are manual (ChkAuto is not 1)
-    SettingsUnusable = 5, // no zent.ini, or a setting the check needs is empty
+    SettingsUnusable = 5, // no zent.ini, a setting the check needs is empty, or the folder is unwritable
     FolderInUse = 6,      // another Zentrow runs on the folder
 };
 
