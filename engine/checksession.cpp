@@ -103,6 +103,11 @@ void CheckSession::cancel() {
     smtp_->stop();
 }
 
+void CheckSession::beginTelling() {
+    shown_.clear();
+    readFailure_.clear();
+}
+
 void CheckSession::noAddress(const QString &why, const QString &help) {
     noAddressWhy_ = why;
     noAddressHelp_ = help;
@@ -112,9 +117,7 @@ void CheckSession::CheckWanIp() {
     if (cancelled_)
         return;
     const SettingsRecord &rec = store_.record();
-    // A check starts: what it meets is told anew.
-    shown_.clear();
-    readFailure_.clear();
+    beginTelling();
     noAddress({}, {});
     if (rec.intIpChk == 1) {
         smtp_->start(rec.strIpAdd);
@@ -206,10 +209,13 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
         // server may hold another state and message. Unreached, it is left as it is.
         const SettingsRecord &rec = store_.record();
         const QStringList before = varIpData, remembered{rec.strPvnSt, rec.strPvnIp, rec.strPvnMsg};
-        DownloadIpData();
+        // Tried again unless this very check has just failed to read it.
+        if (readFailure_.isEmpty())
+            DownloadIpData();
         if (!alive(self))
             return false;
         if (!serverKnown_) {
+            lastFailure_ = readFailure_;
             varIpData = before;
             emit ipDataRead();
             return false;
@@ -307,7 +313,7 @@ CheckSession::Outcome CheckSession::PublishIfChanged() {
 }
 
 bool CheckSession::publishState(bool open) {
-    shown_.clear();
+    beginTelling();
     return publish([open](QStringList &fields) { fields[0] = open ? kOn : kOff; });
 }
 
@@ -315,7 +321,7 @@ void CheckSession::messageEdited(const QString &text) {
     SettingsRecord &rec = store_.record();
     if (cancelled_ || text == rec.strPvnMsg)
         return;
-    shown_.clear();
+    beginTelling();
     varIpData[2] = text;
     if (rec.intChkAuto == 1) {
         publish([](QStringList &) {});
@@ -329,7 +335,7 @@ void CheckSession::messageEdited(const QString &text) {
 }
 
 bool CheckSession::manualUpload() {
-    shown_.clear();
+    beginTelling();
     SettingsRecord &rec = store_.record();
     const QPointer<CheckSession> self(this);
     const QString address = rec.strWanIp;

@@ -110,6 +110,8 @@ private:
     FtpClient &ftp();
     wancheck::HttpFetcher &fetcher();
     void setWanIp(const QString &address);
+    // A check or a user action starts: what it meets is told anew.
+    void beginTelling();
     void noAddress(const QString &why, const QString &help);
     Outcome report(Outcome outcome);
     // True when the session still exists and has not been cancelled (a box may have ended it).
