@@ -60,17 +60,16 @@ CheckSession::CheckSession(SettingsStore &store, QObject *parent) : QObject(pare
     smtp_->setMessageSink(&boxes_);
     connect(smtp_, &SmtpExchange::addressTaken, this, &CheckSession::setWanIp);
     connect(smtp_, &SmtpExchange::judged, this, [this](bool address) {
+        static const QString help = u"メールサーバの EHLO の答えにアドレスがありません。"
+                                    u"「設定(&S)」で「nomrel.cgi を使用（推奨）」に切り替えて下さい。"_s;
         if (!address)
-            noAddress(u"the mail server's reply holds no address"_s,
-                      u"メールサーバの EHLO の答えにアドレスがありません。「設定(&S)」で「nomrel.cgi "
-                      u"を使用（推奨）」"
-                      "に切り替えて下さい。"_s);
+            noAddress(u"the mail server's reply holds no address"_s, help);
     });
     connect(smtp_, &SmtpExchange::finished, this, [this](bool judged) {
+        static const QString help = u"メールサーバに接続できないか、時間内 (30 秒) に答えがありません。"
+                                    u"「ｱﾄﾞﾚｽ」のサーバ名とポートを確かめるか、nomrel.cgi を使って下さい。"_s;
         if (!judged)
-            noAddress(u"the mail server did not answer"_s, u"メールサーバに接続できないか、時間内 (30 秒) "
-                                                           u"に答えがありません。「ｱﾄﾞﾚｽ」のサーバ名とポート"
-                                                           "を確かめるか、nomrel.cgi を使って下さい。"_s);
+            noAddress(u"the mail server did not answer"_s, help);
     });
 }
 
@@ -135,10 +134,9 @@ void CheckSession::CheckWanIp() {
     if (const std::optional<QString> address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body)))
         setWanIp(*address);
     else
-        noAddress(
-            u"the answer is not an address"_s,
-            u"nomrel.cgi の答えがアドレスではありません (8 文字、アドレス、8 文字の形ではない)。「ｱﾄﾞﾚｽ」が"
-            "nomrel.cgi を指しているか確かめて下さい。"_s);
+        noAddress(u"the answer is not an address"_s,
+                  u"nomrel.cgi の答えがアドレスではありません (8 文字、アドレス、8 文字の形ではない)。"
+                  u"「ｱﾄﾞﾚｽ」が nomrel.cgi を指しているか確かめて下さい。"_s);
 }
 
 void CheckSession::waitForDetection() {

@@ -64,10 +64,10 @@ FolderLock::Result FolderLock::tryLock() {
 }
 
 QString FolderLock::problem() const {
-    return u"プログラムフォルダに書き込めません: %1\r\n%2 (%3)。フォルダの権限を直すか、--program-folder "
-           u"で書き込める"
-           "フォルダを指定して下さい。"_s.arg(QDir::toNativeSeparators(folder_), reason(error_),
-                                              error_ ? qt_error_string(error_) : u"unknown"_s);
+    const QString line = u"プログラムフォルダに書き込めません: %1\r\n%2 (%3)。"
+                         u"フォルダの権限を直すか、--program-folder で書き込めるフォルダを指定して下さい。"_s;
+    return line.arg(QDir::toNativeSeparators(folder_), reason(error_),
+                    error_ ? qt_error_string(error_) : u"unknown"_s);
 }
 
 void FolderLock::removeStaleWorkingCopy(const QString &ipDataPath) {
