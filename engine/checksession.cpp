@@ -30,11 +30,22 @@ private:
     std::function<void(bool)> hook_;
 };
 
+// A failure's text on one line, for the log.
+QString oneLine(const QString &text) {
+    return QString(text).replace(u"\r\n"_s, u" — "_s);
+}
+
 } // namespace
 
 void CheckSession::Boxes::show(const QString &text, const QString &title, int style) {
-    if (style == Exclamation)
+    if (style == Exclamation) {
         s_.lastFailure_ = text;
+        // The same failure met again in one check or action (a download tried again before a
+        // publication) is told once.
+        if (s_.shown_.contains(text))
+            return;
+        s_.shown_ << text;
+    }
     MessageSink *target = s_.sink_;
     if (!target) {
         if (!s_.defaultSink_)
@@ -49,12 +60,16 @@ CheckSession::CheckSession(SettingsStore &store, QObject *parent) : QObject(pare
     smtp_->setMessageSink(&boxes_);
     connect(smtp_, &SmtpExchange::addressTaken, this, &CheckSession::setWanIp);
     connect(smtp_, &SmtpExchange::judged, this, [this](bool address) {
+        static const QString help = u"メールサーバの EHLO の答えにアドレスがありません。"
+                                    u"「設定(&S)」で「nomrel.cgi を使用（推奨）」に切り替えて下さい。"_s;
         if (!address)
-            noAddressWhy_ = u"the mail server's reply holds no address"_s;
+            noAddress(u"the mail server's reply holds no address"_s, help);
     });
     connect(smtp_, &SmtpExchange::finished, this, [this](bool judged) {
+        static const QString help = u"メールサーバに接続できないか、時間内 (30 秒) に答えがありません。"
+                                    u"「ｱﾄﾞﾚｽ」のサーバ名とポートを確かめるか、nomrel.cgi を使って下さい。"_s;
         if (!judged)
-            noAddressWhy_ = u"the mail server did not answer"_s;
+            noAddress(u"the mail server did not answer"_s, help);
     });
 }
 
@@ -87,16 +102,29 @@ void CheckSession::cancel() {
     smtp_->stop();
 }
 
+void CheckSession::beginTelling() {
+    shown_.clear();
+    readFailure_.clear();
+}
+
+void CheckSession::noAddress(const QString &why, const QString &help) {
+    noAddressWhy_ = why;
+    noAddressHelp_ = help;
+}
+
 void CheckSession::CheckWanIp() {
     if (cancelled_)
         return;
     const SettingsRecord &rec = store_.record();
-    noAddressWhy_.clear();
     const wancheck::IpVersion version = rec.ipVersion();
+    beginTelling();
+    noAddress({}, {});
     if (rec.intIpChk == 1) {
         // The mail server is reached over IPv4 only (the settings say so before a check starts).
         if (version == wancheck::IpVersion::V6)
-            noAddressWhy_ = u"the mail server method is IPv4 only"_s;
+            noAddress(
+                u"the mail server method is IPv4 only"_s,
+                u"IPv6 で公開するときはメールサーバの方法は使えません。「nomrel.cgi を使用（推奨）」を選んで下さい。"_s);
         else
             smtp_->start(rec.strIpAdd);
         return;
@@ -107,18 +135,21 @@ void CheckSession::CheckWanIp() {
         body = fetcher().fetch(rec.strIpAdd, version);
     }
     if (!body) {
-        noAddressWhy_ = fetcher().lastError();
+        noAddress(fetcher().lastError(), fetcher().lastHelp());
         return;
     }
     if (const auto address = wancheck::addressFromCgiBody(codepage::fromAnsi(*body), version)) {
         setWanIp(*address);
     } else if (version == wancheck::IpVersion::V4) {
-        noAddressWhy_ = u"the answer is not an address"_s;
+        noAddress(u"the answer is not an address"_s,
+                  u"nomrel.cgi の答えがアドレスではありません (8 文字、アドレス、8 文字の形ではない)。"
+                  u"「ｱﾄﾞﾚｽ」が nomrel.cgi を指しているか確かめて下さい。"_s);
     } else {
         // Reached over IPv6, yet no address the world can reach: a setting to fix, not a passing fault.
-        noAddressWhy_ = u"the answer is not a global IPv6 address"_s;
-        boxes_.show(u"nomrel.cgi が IPv6 のグローバルアドレスを返していません。\r\n"
-                    u"Web サーバーに IPv6 (AAAA レコード) で届くか、ｱﾄﾞﾚｽの URL を確かめて下さい。"_s,
+        const QString help =
+            u"Web サーバーに IPv6 (AAAA レコード) で届くか、ｱﾄﾞﾚｽの URL を確かめて下さい。"_s;
+        noAddress(u"the answer is not a global IPv6 address"_s, help);
+        boxes_.show(u"nomrel.cgi が IPv6 のグローバルアドレスを返していません。\r\n"_s + help,
                     u"WAN IP 情報"_s, MessageSink::Information);
     }
 }
@@ -167,8 +198,13 @@ void CheckSession::DownloadIpData() {
     }
     if (!alive(self))
         return;
-    if (status != FtpClient::GetStatus::Broken && status != FtpClient::GetStatus::Failed)
+    if (status == FtpClient::GetStatus::Broken || status == FtpClient::GetStatus::Failed) {
+        readFailure_ = lastFailure_;
+    } else {
         serverKnown_ = true;
+        if (status != FtpClient::GetStatus::LocalExists)
+            readFailure_.clear();
+    }
     ReadIpData();
 }
 
@@ -186,10 +222,13 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
         // server may hold another state and message. Unreached, it is left as it is.
         const SettingsRecord &rec = store_.record();
         const QStringList before = varIpData, remembered{rec.strPvnSt, rec.strPvnIp, rec.strPvnMsg};
-        DownloadIpData();
+        // Tried again unless this very check has just failed to read it.
+        if (readFailure_.isEmpty())
+            DownloadIpData();
         if (!alive(self))
             return false;
         if (!serverKnown_) {
+            lastFailure_ = readFailure_;
             varIpData = before;
             emit ipDataRead();
             return false;
@@ -205,12 +244,16 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
         uploaded = FtpPut();
     } else {
         // Nothing half-written is uploaded; the display falls back to the file as it is.
-        boxes_.show(u"ipdata.txt を書き込めませんでした。アップロードしません。\r\n"_s + strXferLocal,
+        boxes_.show(u"ipdata.txt を書き込めませんでした。アップロードしません。\r\n"_s + strXferLocal +
+                        u"\r\nプログラムフォルダの権限と空き容量を確かめて下さい。"_s,
                     u"Zentrow"_s, MessageSink::Exclamation);
     }
     if (!alive(self))
         return false;
+    // The log names what stopped the upload, not what the read-back met.
+    const QString failure = lastFailure_;
     DownloadIpData();
+    lastFailure_ = failure;
     return uploaded;
 }
 
@@ -219,25 +262,30 @@ CheckSession::Outcome CheckSession::report(Outcome outcome) {
     const bool smtp = rec.intIpChk == 1;
     QString text = (smtp ? u"smtp "_s : u"cgi "_s) +
                    (rec.isPublishable(rec.strWanIp) ? rec.addressField(rec.strWanIp) : u"-"_s);
+    // The server's file could not be read in this check: said even when nothing was to be published.
+    const QString unread =
+        readFailure_.isEmpty() ? QString() : u"; gateway file not read: "_s + oneLine(readFailure_);
     switch (outcome) {
     case Outcome::Unchanged:
-        text += u" unchanged"_s;
+        text += u" unchanged"_s + unread;
         break;
     case Outcome::NoAddress: {
-        QString why = noAddressWhy_;
-        if (why.isEmpty() && smtp && smtp_->isRunning())
-            why = u"the mail server's reply comes later"_s;
-        text += u" no address"_s + (why.isEmpty() ? QString() : u": "_s + why);
+        if (noAddressWhy_.isEmpty() && smtp && smtp_->isRunning())
+            noAddress(u"the mail server's reply comes later"_s,
+                      u"メールサーバの答えは後から届きます。そのアドレスは次のチェックで公開します。"_s);
+        const QString help = noAddressHelp_.isEmpty() ? QString() : u" — "_s + noAddressHelp_;
+        text += u" no address"_s + (noAddressWhy_.isEmpty() ? QString() : u": "_s + noAddressWhy_ + help) +
+                unread;
         break;
     }
     case Outcome::Published:
         text += u" published"_s;
         break;
     case Outcome::UploadFailed:
-        text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + lastFailure_);
+        text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + oneLine(lastFailure_));
         break;
     case Outcome::Manual:
-        text += u" not uploaded: manual mode"_s;
+        text += u" not uploaded: manual mode"_s + unread;
         break;
     case Outcome::Cancelled:
         return outcome;
@@ -279,6 +327,7 @@ CheckSession::Outcome CheckSession::PublishIfChanged() {
 }
 
 bool CheckSession::publishState(bool open) {
+    beginTelling();
     return publish([open](QStringList &fields) { fields[0] = open ? kOn : kOff; });
 }
 
@@ -286,6 +335,7 @@ void CheckSession::messageEdited(const QString &text) {
     SettingsRecord &rec = store_.record();
     if (cancelled_ || text == rec.strPvnMsg)
         return;
+    beginTelling();
     varIpData[2] = text;
     if (rec.intChkAuto == 1) {
         publish([](QStringList &) {});
@@ -299,6 +349,7 @@ void CheckSession::messageEdited(const QString &text) {
 }
 
 bool CheckSession::manualUpload() {
+    beginTelling();
     SettingsRecord &rec = store_.record();
     const QPointer<CheckSession> self(this);
     // Nothing detected yet: the file keeps the address it has (a message edit still goes out).

@@ -57,6 +57,10 @@ public:
     // that says how the check ended goes to the log and is kept in lastReport().
     Outcome PublishIfChanged();
     const QString &lastReport() const { return lastReport_; }
+    // This check tried to read the server's file and could not.
+    bool gatewayFileUnread() const { return !readFailure_.isEmpty(); }
+    // Why the latest detection gave no address, and what to do, in the user's words.
+    const QString &noAddressHelp() const { return noAddressHelp_; }
 
     // The run or the window is ending: whatever waits in a box stops there, so that nothing is
     // written or uploaded after the shut-down.
@@ -106,6 +110,9 @@ private:
     FtpClient &ftp();
     wancheck::HttpFetcher &fetcher();
     void setWanIp(const QString &address);
+    // A check or a user action starts: what it meets is told anew.
+    void beginTelling();
+    void noAddress(const QString &why, const QString &help);
     Outcome report(Outcome outcome);
     // True when the session still exists and has not been cancelled (a box may have ended it).
     static bool alive(const QPointer<CheckSession> &self) { return self && !self->cancelled_; }
@@ -123,7 +130,10 @@ private:
     bool cancelled_ = false;
     // The server's state is known in this run: its file was fetched, it has none, or it took ours.
     bool serverKnown_ = false;
-    QString lastFailure_;  // the last failure shown, for the log
-    QString noAddressWhy_; // why the latest detection gave no address
+    QString lastFailure_;   // the last failure met, for the log
+    QStringList shown_;     // the failures shown in this check or action
+    QString readFailure_;   // why this check could not read the server's file
+    QString noAddressWhy_;  // why the latest detection gave no address
+    QString noAddressHelp_; // and what to do
     QString lastReport_;
 };

@@ -2,10 +2,14 @@
 
 #include "engine/codepage.h"
 #include "engine/curlglobal.h"
+#include "engine/ftplocal.h"
+#include "engine/ftpmessages.h"
 #include "engine/messagesink.h"
 
 #include <QFile>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -37,12 +41,52 @@ using List = std::unique_ptr<curl_slist, ListCleanup>;
 
 using GetStatus = FtpClient::GetStatus;
 
-// Where a call stopped, and with which code; what a download found.
+// Where a call stopped, and with which code; what a download found. For a refused log-in, the
+// server's reply code and whether its text asked for TLS.
 struct Outcome {
-    enum Kind { Done, Runtime, Session, Connect, Upload } kind = Done;
+    enum Kind { Done, Runtime, Session, Connect, Upload, Download } kind = Done;
     int code = 0;
     GetStatus got = GetStatus::Fetched;
+    int reply = 0;
+    bool asksTls = false;
 };
+
+// The server's last whole reply, as libcurl hands its lines to the header callback. Replies hold
+// no password (commands are never seen here); only a refused log-in's is looked at.
+struct Reply {
+    QByteArray lines, last;
+};
+
+size_t keepReply(char *data, size_t size, size_t count, void *reply) {
+    auto *r = static_cast<Reply *>(reply);
+    const QByteArray line(data, qsizetype(size * count));
+    if (r->lines.size() < 4096)
+        r->lines += line;
+    // A reply's last line: three digits and a blank.
+    if (line.size() >= 4 && line[3] == ' ' && std::isdigit(uchar(line[0])) && std::isdigit(uchar(line[1])) &&
+        std::isdigit(uchar(line[2])))
+        r->last = std::exchange(r->lines, {});
+    return size * count;
+}
+
+bool asksForTls(const QByteArray &reply) {
+    for (const char *word : {"TLS", "SSL", "ENCRYPT"})
+        if (reply.toUpper().contains(word))
+            return true;
+    return false;
+}
+
+size_t discard(char *, size_t size, size_t count, void *) {
+    return size * count;
+}
+
+curl_socket_t noNewSocket(void *, curlsocktype, curl_sockaddr *) {
+    return CURL_SOCKET_BAD;
+}
+
+long wholeSeconds(std::chrono::milliseconds ms) {
+    return std::max(1L, long((ms.count() + 999) / 1000));
+}
 
 bool isHostChar(char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -112,7 +156,6 @@ bool breaksCommand(const QByteArray &b) {
 }
 
 CURLcode configureSession(CURL *h, const FtpLimits &limits, bool tls) {
-    const long responseSeconds = long((limits.transferTimeout.count() + 999) / 1000);
     CURLcode rc = CURLE_OK;
     auto set = [&rc](CURLcode r) {
         if (rc == CURLE_OK)
@@ -123,7 +166,7 @@ CURLcode configureSession(CURL *h, const FtpLimits &limits, bool tls) {
     set(curl_easy_setopt(h, CURLOPT_PROXY, "")); // FTP through an HTTP proxy has no real log-in
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connectTimeout.count())));
     set(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.transferTimeout.count())));
-    set(curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds > 0 ? responseSeconds : 1L));
+    set(curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(limits.transferTimeout)));
     set(curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD)));
     set(curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L));
     set(curl_easy_setopt(h, CURLOPT_FTP_USE_EPSV, 1L));
@@ -141,90 +184,6 @@ CURLcode configureSession(CURL *h, const FtpLimits &limits, bool tls) {
     if (const QByteArray ca = qgetenv("SSL_CERT_FILE"); !ca.isEmpty())
         set(curl_easy_setopt(h, CURLOPT_CAINFO, ca.constData()));
     return rc;
-}
-
-// The local side of a download: a temporary file next to the destination.
-class PartFile {
-public:
-    explicit PartFile(const QByteArray &finalPath) {
-        const qsizetype slash = finalPath.lastIndexOf('/');
-        const QByteArray dir = slash < 0 ? QByteArray(".") : finalPath.left(slash);
-        const QByteArray name = slash < 0 ? finalPath : finalPath.mid(slash + 1);
-        path_ = dir + "/." + name + ".part-XXXXXX";
-        fd_ = mkostemp(path_.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            path_.clear();
-    }
-    ~PartFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!path_.isEmpty())
-            ::unlink(path_.constData());
-    }
-    PartFile(const PartFile &) = delete;
-    PartFile &operator=(const PartFile &) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    const QByteArray &path() const { return path_; }
-
-    // Called by libcurl; false stops the transfer.
-    bool append(const char *data, size_t size) {
-        if (written_ + qint64(size) > limit_)
-            return false;
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            data += n;
-            size -= size_t(n);
-            written_ += n;
-        }
-        return true;
-    }
-    void setLimit(qint64 limit) { limit_ = limit; }
-
-    // The mode a plain new file would get, closed. Not forced to disk: the working copy is scratch,
-    // and one left by a run that crashed is deleted before the next run's first download.
-    bool finish() {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        bool ok = ::fchmod(fd_, 0666 & ~mask) == 0;
-        ok = ::close(fd_) == 0 && ok;
-        fd_ = -1;
-        return ok;
-    }
-
-private:
-    QByteArray path_;
-    int fd_ = -1;
-    qint64 written_ = 0;
-    qint64 limit_ = 0;
-};
-
-size_t writeToPart(char *data, size_t size, size_t count, void *part) {
-    const size_t n = size * count;
-    return static_cast<PartFile *>(part)->append(data, n) ? n : 0;
-}
-
-struct UploadSource {
-    int fd = -1;
-    bool failed = false;
-};
-
-size_t readFromSource(char *buffer, size_t size, size_t count, void *source) {
-    auto *s = static_cast<UploadSource *>(source);
-    for (;;) {
-        const ssize_t n = ::read(s->fd, buffer, size * count);
-        if (n >= 0)
-            return size_t(n);
-        if (errno != EINTR) {
-            s->failed = true;
-            return CURL_READFUNC_ABORT;
-        }
-    }
 }
 
 // curl_easy_perform sleeps until one of libcurl's sockets or timers wakes it. Right after the
@@ -259,42 +218,71 @@ CURLcode perform(CURLM *m, CURL *h, const QByteArray &url) {
     return rc;
 }
 
-// Refusals stay silent, as a download onto an existing file is refused silently.
-GetStatus fetch(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
-                qint64 maxBytes) {
+struct Fetched {
+    GetStatus status;
+    int code = 0; // why it broke
+};
+
+// A missing remote file stays silent, as a download onto an existing file is refused silently.
+Fetched fetch(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
+              qint64 maxBytes) {
     if (remote.isEmpty() || remote.endsWith('/'))
-        return GetStatus::Broken; // a directory: libcurl would fetch its listing
+        return {GetStatus::Broken, CURLE_URL_MALFORMAT}; // a directory: libcurl would fetch its listing
     const QByteArray finalPath = QFile::encodeName(local);
+    const Fetched unwritable{GetStatus::Broken, ftpcode::LocalUnwritable};
     if (finalPath.isEmpty())
-        return GetStatus::Broken;
+        return unwritable;
     struct stat st;
     if (::lstat(finalPath.constData(), &st) == 0)
-        return GetStatus::LocalExists; // never replaced
+        return {GetStatus::LocalExists}; // never replaced
     PartFile part(finalPath);
     if (!part.isOpen())
-        return GetStatus::Broken;
+        return unwritable;
     part.setLimit(maxBytes);
     curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeToPart);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &part);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
+    const CURLcode rc = perform(m, h, url);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discard);
     // 550 to RETR: with no CWD, a missing folder reads the same as a missing file.
-    if (const CURLcode rc = perform(m, h, url); rc != CURLE_OK)
-        return rc == CURLE_REMOTE_FILE_NOT_FOUND ? GetStatus::NoRemoteFile : GetStatus::Broken;
+    if (rc == CURLE_REMOTE_FILE_NOT_FOUND)
+        return {GetStatus::NoRemoteFile};
+    if (rc == CURLE_WRITE_ERROR)
+        return part.overLimit() ? Fetched{GetStatus::Broken, ftpcode::TooLarge} : unwritable;
+    if (rc != CURLE_OK)
+        return {GetStatus::Broken, rc};
     if (!part.finish())
-        return GetStatus::Broken;
+        return unwritable;
     if (::link(part.path().constData(), finalPath.constData()) == 0)
-        return GetStatus::Fetched;
+        return {GetStatus::Fetched};
     if (errno == EEXIST)
-        return GetStatus::LocalExists; // a file appeared meanwhile; it stays as it is
+        return {GetStatus::LocalExists}; // a file appeared meanwhile; it stays as it is
     // A file system without hard links: a rename that refuses to replace serves as well.
     const char *from = part.path().constData();
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, finalPath.constData(), RENAME_NOREPLACE) == 0)
-        return GetStatus::Fetched;
-    return errno == EEXIST ? GetStatus::LocalExists : GetStatus::Broken;
+        return {GetStatus::Fetched};
+    return errno == EEXIST ? Fetched{GetStatus::LocalExists} : unwritable;
 }
 
-int upload(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local) {
+// A server that stores uploads as 0600 (vsftpd's default umask) hides the file from the web server.
+// A step of its own with a short bound: a refusal ("*") or silence leaves the stored file as it is.
+void changeMode(CURLM *m, CURL *h, const QByteArray &base, const QByteArray &remote,
+                std::chrono::milliseconds bound) {
+    const List chmod(curl_slist_append(nullptr, ("*SITE CHMOD 644 " + remote).constData()));
+    if (!chmod)
+        return;
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_QUOTE, chmod.get());
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(bound));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(bound.count()));
+    perform(m, h, base);
+    curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
+}
+
+int upload(CURLM *m, CURL *h, const QByteArray &base, const QByteArray &remote, const QString &local,
+           const FtpLimits &limits) {
     UploadSource source;
     source.fd = ::open(QFile::encodeName(local).constData(), O_RDONLY | O_CLOEXEC);
     if (source.fd < 0)
@@ -311,18 +299,41 @@ int upload(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, c
     curl_easy_setopt(h, CURLOPT_READFUNCTION, readFromSource);
     curl_easy_setopt(h, CURLOPT_READDATA, &source);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(st.st_size));
-    // A server that stores uploads as 0600 (vsftpd's default umask) hides the file from the web
-    // server. "*": a server that refuses the mode change still has the file.
-    // Runs only after a stored file; libcurl refuses a path with control characters before that.
-    const List chmod(curl_slist_append(nullptr, ("*SITE CHMOD 644 " + remote).constData()));
-    if (!chmod)
-        return CURLE_OUT_OF_MEMORY;
-    curl_easy_setopt(h, CURLOPT_POSTQUOTE, chmod.get());
-    const CURLcode rc = perform(m, h, url);
+    const CURLcode rc = perform(m, h, base + escapedPath(remote));
     if (source.failed)
         return ftpcode::LocalReadError;
+    // libcurl refuses a path with control characters before it stores, so SITE gets none.
+    if (rc == CURLE_OK)
+        changeMode(m, h, base, remote, limits.chmodTimeout);
     return rc;
 }
+
+// libcurl says QUIT as the connection leaves its cache and waits for the reply as long as the
+// handle's response time-out allows, the transfer's. A step of its own closes it with the short
+// bound instead; it reuses the open connection and never opens one.
+class Closing {
+public:
+    Closing(CURLM *m, CURL *h, const QByteArray &base, std::chrono::milliseconds bound)
+        : m_(m), h_(h), base_(base), bound_(bound) {}
+    ~Closing() {
+        curl_easy_setopt(h_, CURLOPT_UPLOAD, 0L);
+        curl_easy_setopt(h_, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(h_, CURLOPT_WRITEFUNCTION, discard);
+        curl_easy_setopt(h_, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_setopt(h_, CURLOPT_OPENSOCKETFUNCTION, noNewSocket);
+        curl_easy_setopt(h_, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(bound_));
+        curl_easy_setopt(h_, CURLOPT_TIMEOUT_MS, long(bound_.count()));
+        perform(m_, h_, base_);
+    }
+    Closing(const Closing &) = delete;
+    Closing &operator=(const Closing &) = delete;
+
+private:
+    CURLM *m_;
+    CURL *h_;
+    const QByteArray &base_;
+    std::chrono::milliseconds bound_;
+};
 
 Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &server, const QString &user,
                 const QString &password, const QString &remote, const QString &local) {
@@ -343,18 +354,33 @@ Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &se
     const QByteArray passBytes = codepage::toAnsi(password);
     if (breaksCommand(userBytes) || breaksCommand(passBytes))
         return {Outcome::Connect, ftpcode::BadLogin};
+    Reply reply;
+    curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, keepReply);
+    curl_easy_setopt(h.get(), CURLOPT_HEADERDATA, &reply);
     curl_easy_setopt(h.get(), CURLOPT_USERNAME, userBytes.constData());
     curl_easy_setopt(h.get(), CURLOPT_PASSWORD, passBytes.constData());
     curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-    if (const CURLcode rc = perform(m.get(), h.get(), base); rc != CURLE_OK)
-        return {Outcome::Connect, rc};
+    if (const CURLcode rc = perform(m.get(), h.get(), base); rc != CURLE_OK) {
+        long code = 0;
+        curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &code);
+        // libcurl takes every 421 for a time-out; at the log-in it is the server's refusal, as a 530 is.
+        const bool refused = code == 421 || code == 530;
+        return {Outcome::Connect,
+                refused ? int(CURLE_LOGIN_DENIED) : int(rc),
+                {},
+                int(code),
+                asksForTls(reply.last)};
+    }
 
-    // The transfer reuses the logged-in connection, kept by the multi handle.
+    // The transfer reuses the logged-in connection, kept by the multi handle until it is closed.
+    const Closing closing(m.get(), h.get(), base, limits.quitTimeout);
     const QByteArray remoteBytes = codepage::toAnsi(remote);
-    const QByteArray url = base + escapedPath(remoteBytes);
-    if (isGet)
-        return {Outcome::Done, 0, fetch(m.get(), h.get(), url, remoteBytes, local, limits.maxDownloadBytes)};
-    if (const int rc = upload(m.get(), h.get(), url, remoteBytes, local); rc != CURLE_OK)
+    if (isGet) {
+        const Fetched got = fetch(m.get(), h.get(), base + escapedPath(remoteBytes), remoteBytes, local,
+                                  limits.maxDownloadBytes);
+        return {got.code ? Outcome::Download : Outcome::Done, got.code, got.status};
+    }
+    if (const int rc = upload(m.get(), h.get(), base, remoteBytes, local, limits); rc != CURLE_OK)
         return {Outcome::Upload, rc};
     return {};
 }
@@ -391,6 +417,7 @@ bool CurlFtpClient::run(Direction dir, const QString &server, const QString &use
     } catch (...) {
         out = {Outcome::Runtime, ftpcode::FailedInit};
     }
+    using ftpmessage::Stage;
     const QString code = QString::number(out.code);
     switch (out.kind) {
     case Outcome::Done:
@@ -398,22 +425,29 @@ bool CurlFtpClient::run(Direction dir, const QString &server, const QString &use
             *got = out.got;
         return true;
     case Outcome::Runtime:
-        report(dir, u'<' + code + u'>' + ftpcode::description(out.code));
+        report(dir, u'<' + code + u'>' + ftpcode::description(out.code),
+               ftpmessage::explain(Stage::Runtime, out.code));
         break;
     case Outcome::Session:
-        report(dir, u"InternetOpen:GetLastError="_s + code);
+        report(dir, u"InternetOpen:GetLastError="_s + code, ftpmessage::explain(Stage::Session, out.code));
         break;
     case Outcome::Connect:
-        report(dir, u"InternetConnect:GetLastError="_s + code);
+        report(dir, u"InternetConnect:GetLastError="_s + code,
+               ftpmessage::explain(Stage::Connect, out.code, out.reply, out.asksTls));
         break;
     case Outcome::Upload:
-        report(dir, u"FtpPutFile:GetLastError="_s + code);
+        report(dir, u"FtpPutFile:GetLastError="_s + code, ftpmessage::explain(Stage::Put, out.code));
+        break;
+    case Outcome::Download:
+        if (got)
+            *got = GetStatus::Broken;
+        report(dir, u"FtpGetFile:GetLastError="_s + code, ftpmessage::explain(Stage::Get, out.code));
         break;
     }
     return false;
 }
 
-void CurlFtpClient::report(Direction dir, const QString &text) {
-    sink_.show(text, dir == Direction::Get ? u"Zentrow<FtpGet>"_s : u"Zentrow<FtpPut>"_s,
-               MessageSink::Exclamation);
+void CurlFtpClient::report(Direction dir, const QString &text, const QString &explanation) {
+    sink_.show(text + u"\r\n"_s + explanation,
+               dir == Direction::Get ? u"Zentrow<FtpGet>"_s : u"Zentrow<FtpPut>"_s, MessageSink::Exclamation);
 }

@@ -8,7 +8,8 @@ class MessageSink;
 
 // Moves one file between the local disk and an FTP server. Every call is a session of its own:
 // log-in, one transfer, log-out; nothing is kept between calls. Failures are shown to the user
-// by the call itself, so callers only look at the result when they need to.
+// by the call itself, the code on the first line and what to do on the second, so callers only
+// look at the result when they need to.
 class FtpClient {
 public:
     virtual ~FtpClient() = default;
@@ -18,11 +19,11 @@ public:
         Fetched,      // the server's file is now the local file
         LocalExists,  // a local file was there already and was kept
         NoRemoteFile, // the server said the file (or its folder) is not there
-        Broken,       // logged in, but the transfer failed (silent, no file left)
+        Broken,       // logged in, but the transfer failed: the message has been shown
         Failed,       // no session or no log-in: the message has been shown
     };
     // Downloads strRemoteFile to strLocalFile. An existing local file is never replaced and a
-    // broken download never leaves a file behind. Only Failed shows a message.
+    // broken download never leaves a file behind. Broken and Failed show a message.
     virtual GetStatus download(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
                                const QString &strRemoteFile, const QString &strLocalFile) = 0;
 
@@ -39,11 +40,14 @@ public:
                         const QString &strRemoteFile, const QString &strLocalFile) = 0;
 };
 
-// Bounds of one call. Tests shorten them; a home line needs the defaults.
+// Bounds of one call, whose steps run one after the other. Tests shorten them; a home line needs
+// the defaults. Whole seconds for the last two: libcurl counts a reply's wait in seconds.
 struct FtpLimits {
     std::chrono::milliseconds connectTimeout{15000};  // name lookup, TCP connect and log-in
-    std::chrono::milliseconds transferTimeout{60000}; // each of the two steps, log-in and transfer
+    std::chrono::milliseconds transferTimeout{60000}; // the transfer, its replies included
     qint64 maxDownloadBytes = 1 << 20;                // a larger remote file is not fetched
+    std::chrono::milliseconds chmodTimeout{5000};     // SITE CHMOD after an upload
+    std::chrono::milliseconds quitTimeout{3000};      // the reply to QUIT; then the connection is dropped
 };
 
 // The codes shown in the messages are libcurl's CURLcode numbers. The ones this program sets
@@ -55,6 +59,8 @@ inline constexpr int OutOfMemory = 27;     // run-time error: memory exhausted
 inline constexpr int BadLogin = 43;        // user or password holds CR, LF or NUL: never sent
 inline constexpr int LocalUnreadable = 37; // the local file to upload cannot be opened
 inline constexpr int LocalReadError = 26;  // reading the local file failed during the upload
+inline constexpr int LocalUnwritable = 23; // the downloaded file cannot be written locally
+inline constexpr int TooLarge = 63;        // the remote file is over maxDownloadBytes
 
 // libcurl's own text for a code, used after "<n>" in run-time error messages.
 QString description(int code);
@@ -83,7 +89,7 @@ private:
     // False after a message; `got` (downloads) receives what the transfer found.
     bool run(Direction dir, const QString &server, const QString &user, const QString &password,
              const QString &remote, const QString &local, GetStatus *got = nullptr);
-    void report(Direction dir, const QString &text);
+    void report(Direction dir, const QString &text, const QString &explanation);
 
     MessageSink &sink_;
     FtpLimits limits_;

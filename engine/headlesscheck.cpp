@@ -46,18 +46,30 @@ int check(const QString &programFolder) {
         return CannotRun;
     }
     if (!QFileInfo(programFolder).isDir()) {
-        say(stderr, u"zentrow: no program folder %1"_s.arg(programFolder));
+        say(stderr,
+            u"zentrow: no program folder %1\nzentrow: プログラムフォルダがありません。--program-folder で"
+            "フォルダを指定するか、デスクトップで一度 Zentrow を起動して作って下さい。"_s.arg(programFolder));
         return SettingsUnusable;
     }
     FolderLock lock(programFolder);
-    if (!lock.tryLock()) {
-        say(stderr, u"zentrow: another Zentrow runs on %1"_s.arg(programFolder));
+    switch (lock.tryLock()) {
+    case FolderLock::Result::Locked:
+        break;
+    case FolderLock::Result::InUse:
+        say(stderr,
+            u"zentrow: another Zentrow runs on %1\nzentrow: このプログラムフォルダの Zentrow は既に動いて"
+            "います。それが終わってから、もう一度チェックして下さい。"_s.arg(programFolder));
         return FolderInUse;
+    case FolderLock::Result::Unwritable:
+        say(stderr, u"zentrow: "_s + lock.problem().replace(u"\r\n"_s, u"\nzentrow: "_s));
+        return SettingsUnusable;
     }
     SettingsStore store(programFolder);
     FolderLock::removeStaleWorkingCopy(store.ipDataPath());
     if (!QFileInfo::exists(store.iniPath())) {
-        say(stderr, u"zentrow: no settings: %1 is missing"_s.arg(store.iniPath()));
+        say(stderr,
+            u"zentrow: no settings: %1 is missing\nzentrow: 「設定(&S)」で設定を保存するか、README の"
+            "「Running without a desktop」のとおりに zent.ini を書いて下さい。"_s.arg(store.iniPath()));
         return SettingsUnusable;
     }
     store.LoadSetData();
@@ -82,13 +94,16 @@ int check(const QString &programFolder) {
     QFile::remove(store.ipDataPath());
     say(stdout, session.lastReport());
     switch (outcome) {
-    case CheckSession::Outcome::Unchanged:
     case CheckSession::Outcome::Published:
         return Done;
+    case CheckSession::Outcome::Unchanged:
+        return session.gatewayFileUnread() ? UploadFailed : Done;
     case CheckSession::Outcome::NoAddress:
+        if (!session.noAddressHelp().isEmpty())
+            say(stderr, u"zentrow: "_s + session.noAddressHelp());
         return NoAddress;
     case CheckSession::Outcome::Manual:
-        return ManualMode;
+        return session.gatewayFileUnread() ? UploadFailed : ManualMode;
     case CheckSession::Outcome::UploadFailed:
     case CheckSession::Outcome::Cancelled:
         break;

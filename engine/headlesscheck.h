@@ -10,13 +10,14 @@ namespace headless {
 
 // The exit status of a run; `zentrow --help` lists them.
 enum Exit {
-    Done = 0,             // unchanged, or published
-    CannotRun = 1,        // bad command line, or no CP932 converter
-    NoAddress = 2,        // no address detected
-    UploadFailed = 3,     // the server could not be reached or refused the file
-    ManualMode = 4,       // changed, but uploads are manual (ChkAuto is not 1)
-    SettingsUnusable = 5, // no zent.ini, or a setting the check needs is empty or unusable
-    FolderInUse = 6,      // another Zentrow runs on the folder
+    Done = 0,         // unchanged, or published
+    CannotRun = 1,    // bad command line, or no CP932 converter
+    NoAddress = 2,    // no address detected
+    UploadFailed = 3, // the server could not be reached or refused the file, or its file not be read
+    ManualMode = 4,   // changed, but uploads are manual (ChkAuto is not 1)
+    SettingsUnusable =
+        5,           // no zent.ini, a setting the check needs empty or unusable, or the folder unwritable
+    FolderInUse = 6, // another Zentrow runs on the folder
 };
 
 // What must be filled in or put right before a check can run, naming where; empty when nothing is.

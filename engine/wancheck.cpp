@@ -252,6 +252,7 @@ CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) {
 
 std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion version) {
     error_ = u"not an http or https address"_s;
+    help_ = fetchHelp(CURLE_UNSUPPORTED_PROTOCOL, 0);
     const QUrl parsed(url.trimmed());
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || parsed.host().isEmpty() || (scheme != u"http"_s && scheme != u"https"_s))
@@ -288,14 +289,38 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion v
     // An error page must never pass for an address.
     if (rc != CURLE_OK) {
         error_ = QString::fromUtf8(curl_easy_strerror(rc));
+        help_ = fetchHelp(rc, 0);
         return std::nullopt;
     }
     if (status < 200 || status > 299) {
         error_ = u"HTTP %1"_s.arg(status);
+        help_ = fetchHelp(CURLE_OK, status);
         return std::nullopt;
     }
     error_.clear();
+    help_.clear();
     return sink.body;
+}
+
+QString fetchHelp(int code, long status) {
+    const QString check = u"「設定(&S)」の「ｱﾄﾞﾚｽ」が nomrel.cgi の URL か確かめて下さい。"_s;
+    switch (code) {
+    case CURLE_OK:
+        return u"Web サーバが nomrel.cgi の答えでなくエラー (HTTP %1) を返しました。"_s.arg(status) + check;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+        return u"「ｱﾄﾞﾚｽ」が http:// か https:// で始まる URL ではありません。"_s + check;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return u"nomrel.cgi のホスト名が見つかりません。綴りと、このコンピュータのネットワーク接続を確かめて下さい。"_s;
+    case CURLE_COULDNT_CONNECT:
+        return u"nomrel.cgi の Web サーバに接続できません。URL のホストとポート、ネットワーク接続を確かめて下さい。"_s;
+    case CURLE_OPERATION_TIMEDOUT:
+        return u"nomrel.cgi が時間内 (接続 5 秒、全体 10 秒) に答えませんでした。次のチェックでやり直します。"_s;
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        return u"nomrel.cgi の答えが 64 KiB を超えていて、アドレスではありません。"_s + check;
+    }
+    return u"nomrel.cgi から答えを受け取れませんでした。"_s + check;
 }
 
 } // namespace wancheck

@@ -81,6 +81,8 @@ public:
     virtual std::optional<QByteArray> fetch(const QString &url, IpVersion version) = 0;
     // Why the last fetch gave nothing, in a few words.
     virtual QString lastError() const { return {}; }
+    // And what to do, in the user's words.
+    virtual QString lastHelp() const { return {}; }
 };
 
 // The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
@@ -97,12 +99,16 @@ public:
     explicit CurlHttpFetcher(Limits limits);
     std::optional<QByteArray> fetch(const QString &url, IpVersion version) override;
     QString lastError() const override { return error_; }
+    QString lastHelp() const override { return help_; }
 
     const Limits &limits() const { return limits_; }
 
 private:
     Limits limits_;
-    QString error_;
+    QString error_, help_;
 };
+
+// What to do when the address-echo fetch failed with libcurl's `code`, or with HTTP `status`.
+QString fetchHelp(int code, long status);
 
 } // namespace wancheck

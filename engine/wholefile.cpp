@@ -2,13 +2,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace wholefile {
@@ -36,13 +34,19 @@ bool write(const QString &path, const QByteArray &bytes,
 
 bool writeScratch(const QString &path, const QByteArray &bytes) {
     const QByteArray final = QFile::encodeName(path);
-    QByteArray temp = final + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    // Made as any new file is (0666 less the umask, applied by the kernel): the process's umask is
+    // never changed, as other threads may be making files meanwhile.
+    QByteArray temp;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 16; ++tries) {
+        temp = final + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    bool ok = true;
     for (qsizetype done = 0; ok && done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         ok = n > 0 || (n < 0 && errno == EINTR);

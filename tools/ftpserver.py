@@ -17,12 +17,17 @@ Options, for tests that need a server unlike the demo's (an empty value keeps th
                     AUTH TLS with a new self-signed certificate; FILE receives the one a client
                     should trust: that one (trusted), another one (untrusted), or that one made for
                     another host name (other-name)
+  --fault KIND      what some real servers do: quit-silent (QUIT never answered), site-silent
+                    (SITE never answered), pasv-closed (the passive reply names a port nothing
+                    listens on, as behind a firewall), user-421 (a clear-text USER refused with
+                    pure-ftpd's multi-line 421 asking for TLS, then the connection closed)
   --debug           log every command, before it is answered, and every reply
 """
 import argparse
 import logging
 import os
 import signal
+import socket
 import sys
 
 try:
@@ -47,6 +52,8 @@ def parse_options(argv):
     parser.add_argument("--perm")
     parser.add_argument("--tls", choices=("", "trusted", "untrusted", "other-name"))
     parser.add_argument("--trust")
+    parser.add_argument("--fault", default="",
+                        choices=("", "quit-silent", "site-silent", "pasv-closed", "user-421"))
     parser.add_argument("--debug", action="store_true")
     options, extra = parser.parse_known_args(argv)
     if extra:
@@ -137,6 +144,33 @@ def main(argv):
 
         def decode(self, data):
             return data.decode(options.encoding, self.unicode_errors)
+
+        def ftp_QUIT(self, line):
+            if options.fault != "quit-silent":
+                super().ftp_QUIT(line)
+
+        def ftp_SITE_CHMOD(self, path, mode):
+            if options.fault != "site-silent":
+                super().ftp_SITE_CHMOD(path, mode)
+
+        def ftp_USER(self, line):
+            if options.fault != "user-421":
+                return super().ftp_USER(line)
+            self.push("421-Sorry, cleartext sessions and weak ciphers are not accepted on this server.\r\n"
+                      "421-Please reconnect using TLS security mechanisms.\r\n421 Logout.\r\n")
+            self.close_when_done()
+
+        def _make_epasv(self, extmode=False):
+            if options.fault != "pasv-closed":
+                return super()._make_epasv(extmode)
+            probe = socket.socket()
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+            probe.close()
+            if extmode:
+                self.respond("229 Entering extended passive mode (|||%d|)." % port)
+            else:
+                self.respond("227 Entering passive mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
 
     Handler.authorizer = authorizer
     # Answer a wrong password at once instead of after the default 3 s.

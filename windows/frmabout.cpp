@@ -33,6 +33,7 @@ frmAbout::frmAbout(QWidget *parent) : QWidget(parent, Qt::Dialog | Qt::MSWindows
     place(image1, 300, 420, 480, 480);
 
     lblApp = new QLabel(this);
+    lblApp->setTextFormat(Qt::PlainText); // the program's file name
     lblApp->setFont(QFont(u"MS UI Gothic"_s, 24));
     lblApp->setAlignment(Qt::AlignCenter);
     place(lblApp, 1688, 420, 1305, 480);

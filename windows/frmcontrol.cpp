@@ -116,7 +116,9 @@ void frmControl::buildControls(QWidget *client) {
     place(frmHome, u"frmHome"_s, 180, 240, 2115, 1635);
     lblWan = new QLabel(u"WAN"_s, frmHome);
     placeCaption(lblWan, u"lblWan"_s, 855, 240, 375, 180);
+    // Text from the network and from the server's file: never read as markup.
     lblWanIp = new AddressLabel(kNoAddress, frmHome);
+    lblWanIp->setTextFormat(Qt::PlainText);
     place(lblWanIp, u"lblWanIp"_s, 180, 480, 1725, 240);
     lblWanIp->setToolTip(u"WAN IP"_s);
     lblTmr = new QLabel(u"ﾀｲﾏｰ"_s, frmHome);
@@ -131,6 +133,7 @@ void frmControl::buildControls(QWidget *client) {
     lblPvn = new QLabel(u"Porvane IPｱﾄﾞﾚｽ"_s, fraPvn);
     placeCaption(lblPvn, u"lblPvn"_s, 517, 240, 1170, 180);
     lblPvnIp = new AddressLabel(kNoAddress, fraPvn);
+    lblPvnIp->setTextFormat(Qt::PlainText);
     place(lblPvnIp, u"lblPvnIp"_s, 240, 480, 1725, 240);
     lblPvnIp->setToolTip(u"公開 IP"_s);
     cmdManual = new QPushButton(u"手動ｱｯﾌﾟ"_s, fraPvn);

@@ -11,6 +11,7 @@ void QtMessageSink::show(const QString &text, const QString &title, int style) {
     {
         QMessageBox box(style == Exclamation ? QMessageBox::Warning : QMessageBox::Information, title, text,
                         QMessageBox::Ok, parent_);
+        box.setTextFormat(Qt::PlainText); // paths and replies are shown as they are
         box.exec();
     }
     while (cursors-- > 0)

@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace testsupport;
@@ -31,6 +34,12 @@ Run zentrow(const QStringList &args, const QString &exe = QStringLiteral(ZENTROW
         env.remove(name);
     env.insert(u"TZ"_s, u"UTC0"_s); // the log's offset then reads "+00:00"
     p.setProcessEnvironment(env);
+    // As a user, not as root, whom no folder's mode stops.
+    p.setChildProcessModifier([] {
+        if (::geteuid() == 0)
+            for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+                ::prctl(PR_CAPBSET_DROP, cap);
+    });
     p.start(exe, args);
     if (!p.waitForFinished(60000))
         p.kill();
@@ -44,8 +53,9 @@ class tst_headlesscheck : public QObject {
     Q_OBJECT
 private slots:
     // While a window runs on the folder, a second window and a check are refused and write nothing;
-    // once it is gone, even killed, the folder is free again. Then one check after another: what it
-    // says, its status, what reaches the server, zent.ini and the log.
+    // once it is gone, even killed, the folder is free again. A folder that cannot be written is no
+    // folder in use, and a window without a display names the check instead. Then one check after
+    // another: what it says, its status, what reaches the server, zent.ini and the log.
     void checks() {
         ScriptedServer mail([](ScriptedServer &, ScriptedServer::Socket &c) {
             c.send("220 mx ESMTP\r\n");
@@ -55,7 +65,8 @@ private slots:
             c.send("221 bye\r\n");
         });
         QTemporaryDir dir, site;
-        FtpServer ftp(site.path());
+        FtpServer ftp(site.path()), pasv(site.path(), {.fault = u"pasv-closed"_s}),
+            quiet(site.path(), {.fault = u"quit-silent"_s});
         // The gateway beside the file the server takes, and an echo on ::1 that says a global address.
         for (const QString &cgi : {u"nomrel.cgi"_s, u"Porvane.cgi"_s})
             QVERIFY(QFile::copy(QStringLiteral(ZENTROW_SOURCE "/gateway/") + cgi, site.filePath(cgi)));
@@ -66,13 +77,18 @@ private slots:
         QVERIFY(writeAll(site.filePath(u"ipdata.txt"_s), "on,198.51.100.1,closed\r\n"));
         QVERIFY(writeAll(dir.filePath(u"zentrow.log"_s), QByteArray((1 << 20) - 50, 'x')));
         // zent.ini as a user writes it (the password "secret"): automatic mode and the echo CGI, unless
-        // `how` says manual, smtp, smtp down or page (a page for the echo); down: no FTP server listens;
-        // v6: IPv6 mode, with the echo on ::1 (v6 local: the real one, saying ::1; v6 v4only: none there).
+        // `how` says manual, smtp, smtp down or page (a page for the echo); down: no FTP server listens,
+        // pasv: one whose passive ports are closed, quit: one that never answers QUIT; v6: IPv6 mode,
+        // with the echo on ::1 (v6 local: the real one, saying ::1; v6 v4only: none there).
+        const auto server = [&](const QString &how) {
+            return how == u"pasv"_s ? &pasv : how == u"quit"_s ? &quiet : &ftp;
+        };
         const auto settings = [&](const QString &wanIp, const QString &how, const QString &port) {
             const QString ini =
                 u"[SetData]\r\nFtpSv=%1\r\nFtpUser=zentrow\r\nFtpPass=c2VjcmV0\r\nFtpPath=/ipdata.txt\r\n"
                 "IpAdd=%2\r\nChkAuto=%3\r\nIpChk=%4\r\n%6[ConData]\r\nWanIp=%5\r\n"_s;
-            const QString sv = how == u"down"_s ? u"127.0.0.1:%1"_s.arg(unusedLocalPort()) : ftp.hostPort();
+            const QString sv =
+                how == u"down"_s ? u"127.0.0.1:%1"_s.arg(unusedLocalPort()) : server(how)->hostPort();
             QString echo = web.baseUrl() + (how == u"page"_s ? u"Porvane.cgi"_s : u"nomrel.cgi"_s);
             const bool v6 = how.startsWith(u"v6"_s);
             if (v6)
@@ -89,7 +105,8 @@ private slots:
         };
         settings(u"198.51.100.1"_s, {}, {});
         const QByteArray ini = readAll(dir.filePath(u"zent.ini"_s));
-        const QStringList check{u"--check"_s, u"--program-folder"_s, dir.path()};
+        const QStringList check{u"--check"_s, u"--program-folder"_s, dir.path()},
+            toolkit{u"-platform"_s, u"offscreen"_s};
         // zentrow-check alone, `zentrow --check` and `zentrow-check --check` take turns.
         const QStringList checkers{QStringLiteral(ZENTROW_CHECK_EXE), QStringLiteral(ZENTROW_EXE),
                                    QStringLiteral(ZENTROW_CHECK_EXE)};
@@ -105,40 +122,65 @@ private slots:
         QCOMPARE(readAll(dir.filePath(u"zent.ini"_s)), ini);
         ::kill(pid_t(window.processId()), SIGKILL);
         QVERIFY(window.waitForFinished(10000));
+        const Run bare = zentrow({u"--program-folder"_s, dir.path()});
+        QVERIFY(bare.status == 1 && bare.err.count('\n') == 1 && bare.err.contains("zentrow --check"));
+        QTemporaryDir locked;
+        QVERIFY(QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::ExeOwner));
+        for (const QString &exe : checkers.first(2)) { // the check, and the window
+            const Run r = zentrow(QStringList{u"--program-folder"_s, locked.path()} +
+                                      (exe == checkers[0] ? QStringList() : toolkit),
+                                  exe);
+            QVERIFY2(r.status == 5 && r.err.contains(locked.path().toUtf8() + "\n") &&
+                         r.err.contains("(Permission denied)"),
+                     r.err.constData());
+        }
         QVERIFY(
             writeAll(dir.filePath(u"ipdata.txt"_s), "off,198.51.100.1,stale\r\n")); // left by a killed run
 
-        const QList<std::tuple<QString, int, QString>> steps{
-            // the address last published, how to check and the link port; the status and the line it prints
-            {{}, 0, u"cgi 127.0.0.1 published"_s},
-            {u"198.51.100.2,down"_s, 3, u"cgi 127.0.0.1 upload failed: InternetConnect:GetLastError=7"_s},
-            {u"198.51.100.2,"_s, 0, u"cgi 127.0.0.1 published"_s},
-            {u"198.51.100.3,manual"_s, 4, u"cgi 127.0.0.1 not uploaded: manual mode"_s},
-            {u"198.51.100.4,page"_s, 2, u"cgi - no address: the answer is not an address"_s},
-            {u"192.0.2.1,smtp down"_s, 2, u"smtp - no address: the mail server did not answer"_s},
-            {u"192.0.2.1,smtp"_s, 0, u"smtp 192.0.2.44 published"_s},
-            {u"127.0.0.1,,4096"_s, 0, u"cgi 127.0.0.1:4096 published"_s}, // the address with a link port
-            {{}, 0, u"cgi 127.0.0.1:4096 unchanged"_s},                   // as zent.ini was left
-            {u"127.0.0.1:4096,,8080"_s, 0, u"cgi 127.0.0.1:8080 published"_s},
+        const QList<std::tuple<QString, int, QString, int>> steps{
+            // the address last published, how to check and the link port; the status, the start of the
+            // line it prints (the rest says what to do) and the lines on standard error (the box with the
+            // code says it too)
+            {{}, 0, u"cgi 127.0.0.1 published"_s, 0},
+            {u"198.51.100.2,down"_s, 3, u"cgi 127.0.0.1 upload failed: InternetConnect:GetLastError=7"_s, 2},
+            {u"127.0.0.1,pasv"_s, 3,
+             u"cgi 127.0.0.1 unchanged; gateway file not read: FtpGetFile:GetLastError=7"_s, 2},
+            {u"198.51.100.2,quit"_s, 0, u"cgi 127.0.0.1 published"_s, 0}, // in time: 3 s for each QUIT
+            {u"198.51.100.3,manual"_s, 4, u"cgi 127.0.0.1 not uploaded: manual mode"_s, 2},
+            {u"198.51.100.4,page"_s, 2, u"cgi - no address: the answer is not an address"_s, 1},
+            {u"192.0.2.1,smtp down"_s, 2, u"smtp - no address: the mail server did not answer"_s, 1},
+            {u"192.0.2.1,smtp"_s, 0, u"smtp 192.0.2.44 published"_s, 0},
+            {u"127.0.0.1,,4096"_s, 0, u"cgi 127.0.0.1:4096 published"_s, 0}, // the address with a link port
+            {{}, 0, u"cgi 127.0.0.1:4096 unchanged"_s, 0},                   // as zent.ini was left
+            {u"127.0.0.1:4096,,8080"_s, 0, u"cgi 127.0.0.1:8080 published"_s, 0},
             {u"127.0.0.1:8080,v6 local,8080"_s, 2,
-             u"cgi - no address: the answer is not a global IPv6 address"_s},
-            {u"127.0.0.1:8080,v6 v4only,8080"_s, 2, u"cgi - no address: Couldn't connect to server"_s},
-            {u"127.0.0.1:8080,v6,8080"_s, 0, u"cgi [2400:4050:a:b::7]:8080 published"_s},
+             u"cgi - no address: the answer is not a global IPv6 address"_s, 3},
+            {u"127.0.0.1:8080,v6 v4only,8080"_s, 2, u"cgi - no address: Couldn't connect to server"_s, 1},
+            {u"127.0.0.1:8080,v6,8080"_s, 0, u"cgi [2400:4050:a:b::7]:8080 published"_s, 0},
         };
         int turn = 0;
-        for (const auto &[before, status, line] : steps) {
+        QByteArrayList lines;
+        for (const auto &[before, status, line, errors] : steps) {
             const QStringList what = before.split(u',');
             if (!before.isEmpty())
                 settings(what[0], what[1], what.value(2));
-            const qsizetype stored = ftp.verbs().count(u"STOR"_s);
-            const int which = turn++ % 3;
-            const Run run = zentrow(which ? check : check.mid(1), checkers[which]);
-            QCOMPARE(run.out, line.toUtf8() + '\n');
+            FtpServer *used = server(what.value(1));
+            const qsizetype stored = used->verbs().count(u"STOR"_s);
+            const int which = turn++ % 3; // `zentrow --check` beside a toolkit option
+            const QStringList args = which == 0 ? check.mid(1) : which == 2 ? check : check + toolkit;
+            const Run run = zentrow(args, checkers[which]);
+            lines << run.out;
+            QVERIFY2(run.out.startsWith(line.toUtf8()) && run.out.count('\n') == 1, run.out.constData());
             QCOMPARE(run.status, status);
+            QCOMPARE(run.err.count('\n'), errors);
+            const QStringList err = QString::fromUtf8(run.err).split(u'\n');
+            if (line.contains(u"GetLastError"_s)) // the box's explanation ends the log's line
+                QVERIFY(err[0] == u"Zentrow<FtpGet>: "_s + line.section(u": "_s, -1) &&
+                        QString::fromUtf8(run.out).endsWith(u" — "_s + err[1].section(u": "_s, 1) + u'\n'));
             QVERIFY(!QFileInfo::exists(dir.filePath(u"ipdata.txt"_s)));
             const QString recorded = status ? what[0] : line.section(u' ', 1, 1); // only once published
             QVERIFY(readAll(dir.filePath(u"zent.ini"_s)).contains("WanIp=" + recorded.toLatin1() + "\r\n"));
-            QCOMPARE(ftp.verbs().count(u"STOR"_s), stored + (line.endsWith(u"published"_s) ? 1 : 0));
+            QCOMPARE(used->verbs().count(u"STOR"_s), stored + (line.endsWith(u"published"_s) ? 1 : 0));
             QVERIFY(!line.contains(u"global"_s) ||
                     run.err.contains("IPv6 のグローバルアドレスを返していません"));
             // What is published is what the gateway page links to.
@@ -156,8 +198,8 @@ private slots:
         QCOMPARE(older.size(), 1 << 20);
         const QByteArray log = older + readAll(dir.filePath(u"zentrow.log"_s));
         QCOMPARE(log.count('\n'), steps.size());
-        for (const auto &step : steps)
-            QVERIFY(log.contains(' ' + std::get<2>(step).toUtf8() + '\n'));
+        for (const QByteArray &line : std::as_const(lines))
+            QVERIFY(log.contains(' ' + line));
         QVERIFY(QString::fromUtf8(log.mid(1 << 20))
                     .contains(QRegularExpression(u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+00:00 "_s)));
         QVERIFY(!log.contains("secret") && !log.contains("zentrow"));

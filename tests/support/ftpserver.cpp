@@ -13,7 +13,7 @@ FtpServer::FtpServer(const QString &root, const Options &options)
     QStringList args{QStringLiteral(ZENTROW_TOOLS_DIR "/ftpserver.py"), root, o.user, o.password};
     args << (o.port.isEmpty() ? u"0"_s : o.port) << u"--debug"_s << u"--login-dir"_s << o.loginDir
          << u"--encoding"_s << o.encoding << u"--umask"_s << o.umask << u"--perm"_s << o.perm << u"--tls"_s
-         << o.tls << u"--trust"_s << trust_;
+         << o.tls << u"--trust"_s << trust_ << u"--fault"_s << o.fault;
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(u"/usr/bin/python3"_s, args);
     // The first line is the port, once it listens; then its log on standard error has every command.

@@ -13,6 +13,7 @@ public:
         QString encoding = QStringLiteral("utf8"); // how the server decodes paths
         QString umask{}, perm{}; // octal, for the files it stores; pyftpdlib's permissions (empty: all)
         QString tls{}, port{};   // FTPS: "trusted", "untrusted" or "other-name"; empty port: a free one
+        QString fault{};         // what a real server does wrong: ftpserver.py's --fault
     };
 
     explicit FtpServer(const QString &root) : FtpServer(root, Options()) {}

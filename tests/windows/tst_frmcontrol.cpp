@@ -204,22 +204,37 @@ private slots:
         QVERIFY(env.rec.strPvnMsg == u"back at 9 till 10"_s && env.rec.intTimer == 3);
     }
 
-    // The server cannot be reached when the window opens: nothing is published from the state the
-    // record remembers. Once it answers, the next check publishes on top of the server's own state.
+    // The server's file cannot be had when the window opens (nothing listens, or its passive replies
+    // name a port a firewall keeps closed): one box with the cause for the download and the publication
+    // it stops, and nothing is published from the state the record remembers. Once the server answers,
+    // the next check publishes on top of the server's own state.
+    void unreachableAtOpening_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("shown"); // the box's first line, also in the log
+        QTest::newRow("nothing listens") << QString() << u"InternetConnect:GetLastError=7"_s;
+        QTest::newRow("passive port closed") << u"pasv-closed"_s << u"FtpGetFile:GetLastError=7"_s;
+    }
     void unreachableAtOpening() {
-        Env env(toAnsi(u"on,198.51.100.1,サーバの案内\r\n"_s));
+        QFETCH(QString, fault);
+        QFETCH(QString, shown);
         FtpServer::Options back;
         back.port = QString::number(unusedLocalPort());
-        env.server.reset();
-        env.rec.strFtpSv = u"127.0.0.1:"_s + back.port;
+        back.fault = fault;
+        Env env(toAnsi(u"on,198.51.100.1,サーバの案内\r\n"_s), 1, back);
+        if (fault.isEmpty())
+            env.server.reset();
         env.rec.strPvnSt = u"off"_s;
         frmControl *w = env.start();
-        QCOMPARE(env.sink.titles(), QStringList(2, u"Zentrow<FtpGet>"_s));
+        QCOMPARE(env.sink.titles(), QStringList{u"Zentrow<FtpGet>"_s});
+        QCOMPARE(env.sink.boxes[0].text.section(u"\r\n"_s, 0, 0), shown);
+        QVERIFY(readAll(env.prog.filePath(u"zentrow.log"_s)).contains(" upload failed: " + shown.toLatin1()));
         QCOMPARE(env.rec.strLastWanIp, u"198.51.100.1"_s);
+        env.server.reset();
+        back.fault.clear();
         env.server = std::make_unique<FtpServer>(env.site.path(), back);
         w->tmrChk_Timer();
         QCOMPARE(env.serverFile(), toAnsi(u"on,203.0.113.9,サーバの案内\r\n"_s));
-        QCOMPARE(env.sink.boxes.size(), 2);
+        QCOMPARE(env.sink.boxes.size(), 1);
     }
 
     // The server refuses the upload of a new address and the run ends in the box (or after it): no
