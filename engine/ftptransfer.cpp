@@ -337,6 +337,11 @@ private:
 
 Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &server, const QString &user,
                 const QString &password, const QString &remote, const QString &local) {
+    // A download never replaces the working copy: with one there, the server is not even asked (a
+    // publication's read-back after its upload costs no log-in).
+    struct stat st;
+    if (isGet && ::lstat(QFile::encodeName(local).constData(), &st) == 0)
+        return {Outcome::Done, 0, GetStatus::LocalExists};
     if (curlGlobalInit() != CURLE_OK)
         return {Outcome::Runtime, ftpcode::FailedInit};
     Multi m(curl_multi_init());

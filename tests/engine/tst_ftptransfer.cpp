@@ -165,10 +165,12 @@ private slots:
         if (put && done)
             QCOMPARE(fileMode(onDisk),
                      c.fault == u"no chmod"_s || c.fault == u"site-silent"_s ? 0600u : 0644u);
-        // One log-in per call, with FTPS protecting the log-in and the data; without TLS, no user name sent.
+        // One log-in per call, with FTPS protecting the log-in and the data; without TLS, no user name
+        // sent; onto a working copy, none: it would not be replaced.
         const QStringList verbs = b.server.verbs();
-        const bool logsIn = !c.message.startsWith(u"InternetConnect"_s) || c.fault == u"password"_s ||
-                            c.fault == u"user-421"_s;
+        const bool logsIn = (!c.message.startsWith(u"InternetConnect"_s) || c.fault == u"password"_s ||
+                             c.fault == u"user-421"_s) &&
+                            c.got != Got::LocalExists;
         QCOMPARE(verbs.count(u"USER"_s), logsIn ? 1 : 0);
         QCOMPARE(verbs.count(u"PROT"_s), c.fault == u"trusted"_s ? 1 : 0);
     }
