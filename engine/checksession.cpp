@@ -269,7 +269,8 @@ void CheckSession::confirmPage(const QStringList &published) {
         const Blocking wait(blockingHook_);
         page_ = gatewaypage::confirm(url, published);
     }
-    if (!page_->confirmed())
+    // Nothing is shown once the run has ended meanwhile.
+    if (!page_->confirmed() && !cancelled_)
         boxes_.show(page_->message(), gatewaypage::kTitle, MessageSink::Exclamation);
 }
 
