@@ -77,10 +77,9 @@ QString Confirmation::message() const {
         return {};
     case Shows:
         return text + u"ページの表示: %1 (公開したもの: %2)\r\n"_s.arg(seen, due) +
-               u"「ｱｯﾌﾟﾛｰﾄﾞ先ﾌｧｲﾙ（ﾌﾙﾊﾟｽ）」が Porvane.cgi と同じフォルダの ipdata.txt か (FTP "
-               u"のログイン先と "
-               u"Web の公開フォルダは違うことがあります)、Web サーバが ipdata.txt を読めるか (644)、"
-               u"ページの前にキャッシュがないかを確かめて下さい。"_s;
+               u"「ｱｯﾌﾟﾛｰﾄﾞ先ﾌｧｲﾙ（ﾌﾙﾊﾟｽ）」が Porvane.cgi と同じフォルダの ipdata.txt か"
+               u" (FTP のログイン先と Web の公開フォルダは違うことがあります)、"
+               u"Web サーバが ipdata.txt を読めるか (644)、ページの前にキャッシュがないかを確かめて下さい。"_s;
     case NoAnswer:
         return text + u"ページが状態を答えません (Porvane.cgi でないか、古い Porvane.cgi です)。\r\n"
                       u"「公開ﾍﾟｰｼﾞ」が Porvane.cgi を指しているか確かめ、Porvane.cgi を新しいものに"
