@@ -214,6 +214,7 @@ bool CheckSession::FtpPut() {
 }
 
 bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
+    page_.reset();
     if (cancelled_)
         return false;
     const QPointer<CheckSession> self(this);
@@ -239,6 +240,7 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
                 varIpData[i] = before.value(i);
     }
     change(varIpData);
+    const QStringList written = varIpData;
     bool uploaded = false;
     if (ipdata::write(strXferLocal, varIpData)) {
         uploaded = FtpPut();
@@ -254,7 +256,22 @@ bool CheckSession::publish(const std::function<void(QStringList &)> &change) {
     const QString failure = lastFailure_;
     DownloadIpData();
     lastFailure_ = failure;
+    if (uploaded && alive(self))
+        confirmPage(written);
     return uploaded;
+}
+
+void CheckSession::confirmPage(const QStringList &published) {
+    const QString url = store_.record().strPvnUrl.trimmed();
+    if (url.isEmpty())
+        return;
+    {
+        const Blocking wait(blockingHook_);
+        page_ = gatewaypage::confirm(url, published);
+    }
+    // Nothing is shown once the run has ended meanwhile.
+    if (!page_->confirmed() && !cancelled_)
+        boxes_.show(page_->message(), gatewaypage::kTitle, MessageSink::Exclamation);
 }
 
 CheckSession::Outcome CheckSession::report(Outcome outcome) {
@@ -279,7 +296,7 @@ CheckSession::Outcome CheckSession::report(Outcome outcome) {
         break;
     }
     case Outcome::Published:
-        text += u" published"_s;
+        text += u" published"_s + (page_ ? page_->logText() : QString());
         break;
     case Outcome::UploadFailed:
         text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + oneLine(lastFailure_));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ftptransfer.h"
+#include "engine/gatewaypage.h"
 #include "engine/messagesink.h"
 #include "engine/settingsstore.h"
 #include "engine/wancheck.h"
@@ -61,6 +62,10 @@ public:
     bool gatewayFileUnread() const { return !readFailure_.isEmpty(); }
     // Why the latest detection gave no address, and what to do, in the user's words.
     const QString &noAddressHelp() const { return noAddressHelp_; }
+    // Whether the gateway page showed the latest publication the server took; none without a page
+    // address (PvnUrl). The publication counts all the same.
+    const std::optional<gatewaypage::Confirmation> &pageCheck() const { return page_; }
+    bool pageUnconfirmed() const { return page_ && !page_->confirmed(); }
 
     // The run or the window is ending: whatever waits in a box stops there, so that nothing is
     // written or uploaded after the shut-down.
@@ -107,6 +112,8 @@ private:
     // did not take the file, or its state could not be had first (then nothing is written).
     bool publish(const std::function<void(QStringList &)> &change);
     bool FtpPut();
+    // Asks the gateway page whether it shows `published`; a box says so when it does not.
+    void confirmPage(const QStringList &published);
     FtpClient &ftp();
     wancheck::HttpFetcher &fetcher();
     void setWanIp(const QString &address);
@@ -136,4 +143,5 @@ private:
     QString noAddressWhy_;  // why the latest detection gave no address
     QString noAddressHelp_; // and what to do
     QString lastReport_;
+    std::optional<gatewaypage::Confirmation> page_;
 };

@@ -95,7 +95,7 @@ int check(const QString &programFolder) {
     say(stdout, session.lastReport());
     switch (outcome) {
     case CheckSession::Outcome::Published:
-        return Done;
+        return session.pageUnconfirmed() ? PageUnconfirmed : Done;
     case CheckSession::Outcome::Unchanged:
         return session.gatewayFileUnread() ? UploadFailed : Done;
     case CheckSession::Outcome::NoAddress:

@@ -18,6 +18,8 @@ enum Exit {
     SettingsUnusable =
         5,           // no zent.ini, a setting the check needs empty or unusable, or the folder unwritable
     FolderInUse = 6, // another Zentrow runs on the folder
+    // Published, but the gateway page does not show it.
+    PageUnconfirmed = 7,
 };
 
 // What must be filled in or put right before a check can run, naming where; empty when nothing is.

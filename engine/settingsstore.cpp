@@ -105,6 +105,7 @@ void SettingsStore::LoadSetData() {
     rec_.strLinkPort = readKey(sh, u"LinkPort"_s);
     // Missing, as in files from before the choice, it is 4.
     rec_.intIpVer = vbnumber::toInt16(readKey(sh, u"IpVer"_s)) == 6 ? 6 : 4;
+    rec_.strPvnUrl = readKey(sh, u"PvnUrl"_s);
 }
 
 void SettingsStore::SaveConData() {
@@ -128,6 +129,7 @@ void SettingsStore::SaveSetData() {
     writeKey(sh, u"FtpTls"_s, vbnumber::fromInt(rec_.intFtpTls));
     writeKey(sh, u"LinkPort"_s, rec_.strLinkPort);
     writeKey(sh, u"IpVer"_s, vbnumber::fromInt(rec_.intIpVer));
+    writeKey(sh, u"PvnUrl"_s, rec_.strPvnUrl);
     protectFile(iniPath());
 }
 

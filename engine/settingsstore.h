@@ -23,6 +23,7 @@ struct SettingsRecord {
     qint16 intFtpTls = 0;  // not 0: FTP over TLS
     QString strLinkPort;   // port published with the address, "1".."65535"; empty: none
     qint16 intIpVer = 4;   // 6 publishes this computer's IPv6 address, anything else the IPv4 one
+    QString strPvnUrl;     // the gateway page, asked after each upload whether it shows it; empty: not asked
 
     bool operator==(const SettingsRecord &) const = default;
 

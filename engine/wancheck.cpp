@@ -253,6 +253,7 @@ CurlHttpFetcher::CurlHttpFetcher(Limits limits) : limits_(limits) {
 std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion version) {
     error_ = u"not an http or https address"_s;
     help_ = fetchHelp(CURLE_UNSUPPORTED_PROTOCOL, 0);
+    status_ = 0;
     const QUrl parsed(url.trimmed());
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || parsed.host().isEmpty() || (scheme != u"http"_s && scheme != u"https"_s))
@@ -279,12 +280,18 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion v
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.totalMs));
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBytes));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Zentrow");
+    curl_slist *fresh = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    if (curl_slist *more = curl_slist_append(fresh, "Pragma: no-cache")) // caches of HTTP/1.0
+        fresh = more;
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fresh);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     const CURLcode rc = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
+    curl_slist_free_all(fresh);
+    status_ = status;
 
     // An error page must never pass for an address.
     if (rc != CURLE_OK) {

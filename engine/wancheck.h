@@ -83,11 +83,14 @@ public:
     virtual QString lastError() const { return {}; }
     // And what to do, in the user's words.
     virtual QString lastHelp() const { return {}; }
+    // The HTTP status of the last answer, 0 when none came.
+    virtual long lastStatus() const { return 0; }
 };
 
 // The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
 // then stays silent, or sends without end, costs at most `totalMs`. Over IPv6 it asks the system
-// for the stable public source address, not a temporary privacy one.
+// for the stable public source address, not a temporary privacy one. Caches on the way are asked
+// for a fresh answer: a stored one would be a past address or page.
 class CurlHttpFetcher final : public HttpFetcher {
 public:
     struct Limits {
@@ -100,12 +103,14 @@ public:
     std::optional<QByteArray> fetch(const QString &url, IpVersion version) override;
     QString lastError() const override { return error_; }
     QString lastHelp() const override { return help_; }
+    long lastStatus() const override { return status_; }
 
     const Limits &limits() const { return limits_; }
 
 private:
     Limits limits_;
     QString error_, help_;
+    long status_ = 0;
 };
 
 // What to do when the address-echo fetch failed with libcurl's `code`, or with HTTP `status`.

@@ -7,6 +7,10 @@
 # shows its first part only). The file is CP932; its bytes reach the page unchanged
 # apart from HTML escaping. The page is a link, not a redirect, so nothing from the file
 # ever goes into a response header.
+#
+# Porvane.cgi?state answers Zentrow, which asks after each upload whether the page shows it: one
+# line of text, "on," and the host (and port) the link goes to, or "off" while the page shows the
+# closed text. It tells nothing the page does not show.
 use strict;
 use warnings;
 use Encode ();
@@ -40,7 +44,11 @@ if ($method ne 'GET' && $method ne 'HEAD') {
 
 my ($state, $address, $message) = read_ipdata(data_path());
 my $target = ($state eq 'on') ? home_url($address) : undef;
-print_page(defined $target ? open_page($target) : closed_page($message));
+if (($ENV{QUERY_STRING} // '') eq 'state') {
+    print_state(defined $target ? 'on,' . ($target =~ m{\Ahttp://(.*)/\z})[0] : 'off');
+} else {
+    print_page(defined $target ? open_page($target) : closed_page($message));
+}
 exit 0;
 
 sub data_path {
@@ -149,6 +157,14 @@ sub print_page {
           "<title>Porvane</title>\n</head>\n<body>\n",
           $body,
           "</body>\n</html>\n";
+}
+
+sub print_state {
+    my ($answer) = @_;
+    print "Content-Type: text/plain; charset=US-ASCII\n",
+          "Cache-Control: no-store\n",
+          "\n";
+    print "$answer\n" unless $method eq 'HEAD';
 }
 
 sub sjis { return Encode::encode('cp932', $_[0]) }

@@ -157,7 +157,7 @@ wait_answer web "$web_pid" "${curl_local[@]}" "http://127.0.0.1:$web_port/nomrel
 page="http://127.0.0.1:$web_port/Porvane.cgi"
 
 # zent.ini as Zentrow writes it: CP932, CR LF, the password as Base64 of its bytes.
-# Automatic upload, the address-echo CGI, a check every minute.
+# Automatic upload, the address-echo CGI, the page read back after each upload, a check every minute.
 {
   printf '%s\r\n' \
     '[SetData]' \
@@ -168,6 +168,7 @@ page="http://127.0.0.1:$web_port/Porvane.cgi"
     "IpAdd=http://127.0.0.1:$web_port/nomrel.cgi" \
     'ChkAuto=1' \
     'IpChk=0' \
+    "PvnUrl=$page" \
     '[ConData]' \
     'Timer=1'
 } | iconv -f UTF-8 -t CP932 > "$prog/zent.ini"

@@ -144,8 +144,9 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     chkFtpTls = new QCheckBox(u"FTPS (TLS) を使用"_s, frmFtp);
     placeCaptioned(chkFtpTls, 3180, 968, 1965, 255);
 
+    // A little higher and taller than the first design: the gateway page's row joins it.
     Frame1 = new Frame(u"IP ﾁｪｯｸ設定"_s, client);
-    place(Frame1, 180, 2460, 5235, 2115);
+    place(Frame1, 180, 2340, 5235, 2235);
     chkAuto = new QCheckBox(u"Ipdata を自動的にアップする"_s, Frame1);
     placeCaptioned(chkAuto, 240, 360, 2535, 255);
     optSel[0] = new QRadioButton(u"nomrel.cgi を使用（推奨）"_s, Frame1);
@@ -160,23 +161,31 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     placeCaptioned(lblChkAdd, 420, 1065, 465, 180);
     txtChkAdd = textBox(Frame1);
     place(txtChkAdd, 1020, 1020, 3975, 270);
+    // On the same web host as the address check, as a rule.
+    lblPvnUrl = new QLabel(u"公開ﾍﾟｰｼﾞ"_s, Frame1);
+    placeCaptioned(lblPvnUrl, 165, 1425, 780, 180);
+    txtPvnUrl = textBox(Frame1);
+    place(txtPvnUrl, 1020, 1380, 3975, 270);
+    txtPvnUrl->setToolTip(u"Porvane.cgi の URL。アップロードのたびに、ページが公開した内容を表示しているか"
+                          u"確かめます (空なら確かめません)"_s);
     // What IPoE lines need: a port a MAP-E line may forward, the IPv6 address on a DS-Lite one.
     lblLinkPort = new QLabel(u"公開ﾎﾟｰﾄ"_s, Frame1);
-    placeCaptioned(lblLinkPort, 225, 1485, 720, 180);
+    placeCaptioned(lblLinkPort, 225, 1785, 720, 180);
     txtLinkPort = textBox(Frame1);
-    place(txtLinkPort, 1020, 1440, 855, 270);
+    place(txtLinkPort, 1020, 1740, 855, 270);
     txtLinkPort->setValidator(new PortText(txtLinkPort));
     txtLinkPort->setAttribute(Qt::WA_InputMethodEnabled, false);
     txtLinkPort->setInputMethodHints(Qt::ImhDigitsOnly);
     txtLinkPort->setToolTip(u"ルーターで転送したポート (MAP-E の回線)。空ならポートなしで公開"_s);
     chkIpV6 = new QCheckBox(u"IPv6 で公開"_s, Frame1);
-    placeCaptioned(chkIpV6, 2460, 1448, 2535, 255);
+    placeCaptioned(chkIpV6, 2460, 1748, 2535, 255);
     chkIpV6->setToolTip(u"このコンピューターの IPv6 アドレスを公開 (DS-Lite の回線)"_s);
 
     // Examples of what each box expects; the address's follows the method.
     txtFtpSv->setPlaceholderText(u"ftp.example.jp"_s);
     txtUser->setPlaceholderText(u"user"_s);
     txtPath->setPlaceholderText(u"/public_html/ipdata.txt"_s);
+    txtPvnUrl->setPlaceholderText(u"http://www.example.jp/Porvane.cgi"_s);
     connect(optSel[0], &QAbstractButton::toggled, txtChkAdd, [this](bool cgi) {
         txtChkAdd->setPlaceholderText(cgi ? u"http://www.example.jp/nomrel.cgi"_s : u"mail.example.jp"_s);
     });
@@ -203,7 +212,8 @@ frmSetup::frmSetup(SettingsRecord &rec, QWidget *parent) : MdiChild(parent), rec
     setTabOrder(chkAuto, optSel[0]);
     setTabOrder(optSel[0], optSel[1]);
     setTabOrder(optSel[1], txtChkAdd);
-    setTabOrder(txtChkAdd, txtLinkPort);
+    setTabOrder(txtChkAdd, txtPvnUrl);
+    setTabOrder(txtPvnUrl, txtLinkPort);
     setTabOrder(txtLinkPort, chkIpV6);
     setTabOrder(chkIpV6, cmdOk);
     txtFtpSv->setFocus();
@@ -227,10 +237,11 @@ void frmSetup::Form_Load() {
     chkFtpTls->setChecked(rec_.intFtpTls != 0);
     txtLinkPort->setText(rec_.strLinkPort);
     chkIpV6->setChecked(rec_.intIpVer == 6);
+    txtPvnUrl->setText(rec_.strPvnUrl);
     loaded_ = true;
     // The window may take the focus as it is added, before its texts are set; setting them dropped the
     // selection.
-    for (QLineEdit *box : {txtFtpSv, txtUser, txtPass, txtPath, txtChkAdd, txtLinkPort})
+    for (QLineEdit *box : {txtFtpSv, txtUser, txtPass, txtPath, txtChkAdd, txtPvnUrl, txtLinkPort})
         if (box->hasFocus())
             SelectAllText(box);
 }
@@ -250,4 +261,5 @@ void frmSetup::SaveSetupState() {
     const std::optional<quint16> port = wancheck::parsePort(txtLinkPort->text());
     rec_.strLinkPort = port ? QString::number(*port) : txtLinkPort->text();
     rec_.intIpVer = chkIpV6->isChecked() ? 6 : 4;
+    rec_.strPvnUrl = txtPvnUrl->text();
 }

@@ -37,7 +37,7 @@ private:
     bool focusedByMouse_ = false;
 };
 
-// The settings window: edits the ten user settings of the record.
+// The settings window: edits the eleven user settings of the record.
 class frmSetup : public MdiChild {
     Q_OBJECT
 public:
@@ -62,6 +62,8 @@ public:
     std::array<QRadioButton *, 2> optSel; // 0 the address-echo CGI, 1 SMTP
     QLabel *lblChkAdd;
     TextBox *txtChkAdd;
+    QLabel *lblPvnUrl;
+    TextBox *txtPvnUrl;
     QLabel *lblLinkPort;
     TextBox *txtLinkPort;
     QCheckBox *chkIpV6;

@@ -101,6 +101,15 @@ for (@pages) {
     }
 }
 
+# ?state, for Zentrow: "on," and the host the link goes to, or "off" alone whenever the page is closed.
+for (['on,010.001.002.003:08080,x', 'on,10.1.2.3:8080'], ['on,2001:db8::1,x', 'on,[2001:db8::1]'],
+     ['off,203.0.113.7,closed', 'off'], ['on,1.2.3.256,x', 'off'], [undef, 'off']) {
+    my ($name, $r) = ('?state of ' . ($_->[0] // 'no file'));
+    $r = cgi($name, 'Porvane.cgi', $_->[0], QUERY_STRING => 'state');
+    is join('|', $r->{status}, @{$r->{h}}{'content-type', 'cache-control'}, $r->{body}),
+        "200|text/plain; charset=US-ASCII|no-store|$_->[1]\n", $name;
+}
+
 # Only GET and HEAD: HEAD has GET's headers and no body; others get 405 once the body is read, up to 1 MiB:
 # [method, body bytes sent, bytes the script reads, CONTENT_LENGTH if any (no or a bad one reads none)]
 my @refused = ([POST => 100_000, 100_000, 100_000], [PUT => 2 << 20, 1 << 20, 50_000_000], [POST => 70_000, 70_000, 100_000],
@@ -122,7 +131,7 @@ my ($apache, $log); # the server's pid and its log; closing the log waits for th
 END { local $?; kill 'TERM', $apache and close $log if $apache }
 $SIG{$_} = sub { exit 1 } for qw(INT TERM HUP);
 SKIP: {
-    skip '/usr/sbin/apache2 is not installed (tools/setup.sh installs apache2-bin)', 6 unless -x '/usr/sbin/apache2';
+    skip '/usr/sbin/apache2 is not installed (tools/setup.sh installs apache2-bin)', 7 unless -x '/usr/sbin/apache2';
     my ($tmp, $port, $up) = tempdir(CLEANUP => 1);
     # The worker runs as nobody when the test runs as root, so every folder on the way is 755.
     chmod 0755, $tmp;
@@ -141,6 +150,7 @@ SKIP: {
         last if $up;
     }
     for (['nomrel.cgi', qr/\A200 IPADDR=\[127\.0\.0\.1\]=IPADDR\z/], ['Porvane.cgi', qr{\A200 .*<a href="http://127\.0\.0\.1/">}s],
+         ['Porvane.cgi?state', qr/\A200 on,127\.0\.0\.1\n\z/],
          ['ipdata.txt', qr/\A403 (?!.*127\.0\.0\.1)/s], ['', qr/\A403 (?!.*Porvane)/s],
          ['nomrel.cgi', qr/\A405 GET, HEAD \z/, 'x' x 200_000], ['Porvane.cgi', qr/\A405 GET, HEAD \z/, 'x' x 200_000]) {
         my ($path, $want, $body, $method) = (@$_[0 .. 2], $_->[2] ? 'POST' : 'GET');

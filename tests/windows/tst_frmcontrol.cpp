@@ -1,5 +1,6 @@
 #include "engine/codepage.h"
 #include "engine/shutdownsignals.h"
+#include "tests/support/cgiserver.h"
 #include "tests/support/ftpserver.h"
 #include "tests/support/recordingsink.h"
 #include "tests/support/scriptedserver.h"
@@ -369,6 +370,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(env.rec.strWanIp, u"203.0.113.10"_s, 10000);
         w->tmrChk_Timer();
         QCOMPARE(env.serverFile(), "on,203.0.113.10,m\r\n"_ba);
+    }
+
+    // The web server reads another folder than the FTP server writes: the address counts as published,
+    // one box says what the page shows instead.
+    void pageShowsSomethingElse() {
+        Env env("on,198.51.100.1,m\r\n");
+        QTemporaryDir www;
+        QVERIFY(QFile::copy(QStringLiteral(ZENTROW_SOURCE "/gateway/Porvane.cgi"),
+                            www.filePath(u"Porvane.cgi"_s)));
+        EchoCgiServer web(www.path());
+        QVERIFY2(web.serve(), qPrintable(web.errorText()));
+        env.rec.strPvnUrl = web.baseUrl();
+        env.start();
+        QCOMPARE(env.sink.titles(), QStringList{u"Porvane 確認"_s});
+        QVERIFY(env.sink.boxes[0].text.contains(u"ページの表示: off (公開したもの: on,203.0.113.9)"_s));
+        QVERIFY(env.uploads() == 1 && env.rec.strLastWanIp == u"203.0.113.9"_s);
     }
 
     // A working copy that cannot be written: said once, nothing uploaded, nothing half-written.

@@ -15,7 +15,8 @@ private slots:
     // The window shows the record (ChkAuto checked only at 1, IpChk and FtpTls on unless 0); what it
     // shows is in zent.ini once O K closes it. Typed keys stop at 189 password bytes, 252 in Base64,
     // which a read gives back whole; a double-byte character that does not fit is refused whole. The
-    // link port takes a port only: 0, a letter, 65536 and a sixth digit are refused.
+    // link port follows the page's address and takes a port only: 0, a letter, 65536 and a sixth digit
+    // are refused.
     void whatIsShownComesBack() {
         QTemporaryDir dir;
         SettingsStore store(dir.path());
@@ -38,9 +39,11 @@ private slots:
         QTest::keyClicks(w->txtPass, u"qr"_s);
         QCOMPARE(w->txtPass->displayText(), QString(189, u'*')); // the password never shows
         QTest::mouseClick(w->chkFtpTls, Qt::LeftButton);
-        QTest::mouseClick(w->txtLinkPort, Qt::LeftButton);
-        QTest::keyClicks(w->txtLinkPort, u"06553x651"_s);
-        QTest::keyClick(w->txtLinkPort, Qt::Key_Tab);
+        QTest::mouseClick(w->txtPvnUrl, Qt::LeftButton);
+        QTest::keyClicks(w->txtPvnUrl, u"http://h/"_s);
+        QTest::keyClick(w->txtPvnUrl, Qt::Key_Tab);
+        QTest::keyClicks(QApplication::focusWidget(), u"06553x651"_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // IPv6 で公開
         QTest::mouseClick(w->cmdOk, Qt::LeftButton);
         SettingsStore onDisk(dir.path());
@@ -48,7 +51,7 @@ private slots:
         const SettingsRecord &r = onDisk.record();
         QCOMPARE((QList<int>{r.intChkAuto, r.intIpChk, r.intFtpTls, r.intIpVer}), (QList<int>{0, 1, 0, 6}));
         QCOMPARE(r.strFtpPass, QString(188, u'p') + u'q');
-        QCOMPARE(r.strFtpSv + r.strFtpUser + r.strLinkPort, u"ftp.exampleme65535"_s);
+        QCOMPARE(r.strFtpSv + r.strFtpUser + r.strPvnUrl + r.strLinkPort, u"ftp.examplemehttp://h/65535"_s);
     }
 };
 
