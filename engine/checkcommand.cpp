@@ -15,13 +15,9 @@ namespace checkcommand {
 CommandLine::CommandLine(QString programName, std::initializer_list<QCommandLineOption> more)
     : program(std::move(programName)),
       check(u"check"_s, u"ウィンドウを開かずに一度だけチェックし、変わっていれば公開して終わる"_s),
-      gateway(u"gateway"_s,
-              u"ゲートウェイを開く (open) か閉じる (close)。状態の絵のクリックと同じく、すぐにアップロード"
-              u"して終わる (アドレスはファイルのまま)"_s,
+      gateway(u"gateway"_s, u"ゲートウェイを開く (open) か閉じる (close)。すぐにアップロードして終わる"_s,
               u"open|close"_s),
-      message(u"message"_s,
-              u"閉鎖時のメッセージを TEXT にして、すぐにアップロードして終わる (Manual の設定でも)。"
-              u"--gateway と一緒なら 1 回のアップロードで両方を変える"_s,
+      message(u"message"_s, u"閉鎖時のメッセージを TEXT にし、すぐにアップロードして終わる (Manual でも)"_s,
               u"TEXT"_s),
       folder(u"program-folder"_s, u"zent.ini を置くプログラムフォルダ"_s, u"DIR"_s) {
     parser.setApplicationDescription(
@@ -60,7 +56,8 @@ QString CommandLine::programFolder() const {
 }
 
 QString exitCodes(bool autostart) {
-    return (autostart ? u"終了コード (--check、--autostart):\n"_s : u"終了コード:\n"_s) +
+    return (autostart ? u"終了コード (--check、--gateway、--message、--autostart):\n"_s
+                      : u"終了コード:\n"_s) +
            u"  0  変化なし、または公開した (--gateway、--message: アップロードした)\n"
            "  1  コマンドラインの誤り、CP932 の文字コード変換がない%1\n"
            "  2  WAN IP アドレスを検出できなかった\n"
