@@ -282,9 +282,13 @@ CheckSession::Outcome CheckSession::report(Outcome outcome) {
     // The server's file could not be read in this check: said even when nothing was to be published.
     const QString unread =
         readFailure_.isEmpty() ? QString() : u"; gateway file not read: "_s + oneLine(readFailure_);
+    // A page that shows no link is no surprise when the line says so.
+    const QString closed = serverKnown_ && readFailure_.isEmpty() && varIpData.value(0) != kOn
+                               ? u" (gateway closed)"_s
+                               : QString();
     switch (outcome) {
     case Outcome::Unchanged:
-        text += u" unchanged"_s + unread;
+        text += u" unchanged"_s + (unread.isEmpty() ? closed : unread);
         break;
     case Outcome::NoAddress: {
         if (noAddressWhy_.isEmpty() && smtp && smtp_->isRunning())
@@ -296,13 +300,13 @@ CheckSession::Outcome CheckSession::report(Outcome outcome) {
         break;
     }
     case Outcome::Published:
-        text += u" published"_s + (page_ ? page_->logText() : QString());
+        text += u" published"_s + closed + (page_ ? page_->logText() : QString());
         break;
     case Outcome::UploadFailed:
         text += u" upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + oneLine(lastFailure_));
         break;
     case Outcome::Manual:
-        text += u" not uploaded: manual mode"_s + unread;
+        text += u" not uploaded: manual mode"_s + (unread.isEmpty() ? closed : unread);
         break;
     case Outcome::Cancelled:
         return outcome;
@@ -343,9 +347,31 @@ CheckSession::Outcome CheckSession::PublishIfChanged() {
     return report(Outcome::Manual);
 }
 
-bool CheckSession::publishState(bool open) {
+bool CheckSession::changeGateway(const GatewayChange &change) {
     beginTelling();
-    return publish([open](QStringList &fields) { fields[0] = open ? kOn : kOff; });
+    lastFailure_.clear();
+    const QPointer<CheckSession> self(this);
+    const bool uploaded = publish([&change](QStringList &fields) {
+        if (change.open)
+            fields[0] = *change.open ? kOn : kOff;
+        // The new message replaces the whole old one, fields carried beyond it included.
+        if (change.message)
+            fields = fields.mid(0, ipdata::kFieldCount - 1) << ipdata::messageText(*change.message);
+    });
+    if (!alive(self))
+        return false;
+    QStringList what;
+    if (change.open)
+        what << (*change.open ? u"gateway %1opened"_s : u"gateway %1closed"_s)
+                    .arg(uploaded ? u""_s : u"not "_s);
+    if (change.message)
+        what << (uploaded ? u"message changed"_s : u"message not changed"_s);
+    lastReport_ = what.join(u", "_s) + (uploaded && page_ ? page_->logText() : QString());
+    if (!uploaded)
+        lastReport_ +=
+            u": upload failed"_s + (lastFailure_.isEmpty() ? QString() : u": "_s + oneLine(lastFailure_));
+    checklog::append(store_.programFolder(), lastReport_);
+    return uploaded;
 }
 
 void CheckSession::messageEdited(const QString &text) {
@@ -355,7 +381,7 @@ void CheckSession::messageEdited(const QString &text) {
     beginTelling();
     varIpData[2] = text;
     if (rec.intChkAuto == 1) {
-        publish([](QStringList &) {});
+        changeGateway({{}, text});
         return;
     }
     const QPointer<CheckSession> self(this);

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CurlFtpClient;
 class SmtpExchange;
@@ -72,8 +73,18 @@ public:
     void cancel();
     bool isCancelled() const { return cancelled_; }
 
+    // A change the user makes to the gateway: its state, its closed message, or both.
+    struct GatewayChange {
+        std::optional<bool> open;
+        std::optional<QString> message;
+    };
+    // The change on top of the server's file, uploaded at once in either mode (a pending address
+    // stays pending), and one log line that names it, kept in lastReport(). True when the server
+    // took the file.
+    bool changeGateway(const GatewayChange &change);
+
     // The three user actions on the gateway. Each returns true when the server took the file.
-    bool publishState(bool open);
+    bool publishState(bool open) { return changeGateway({open, {}}); }
     void messageEdited(const QString &text);
     bool manualUpload();
 

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -29,7 +30,10 @@ QString settingsProblem(const SettingsRecord &rec) {
     if (rec.strIpAdd.trimmed().isEmpty())
         missing << u"「ｱﾄﾞﾚｽ」"_s;
     if (!missing.isEmpty())
-        return u"設定がまだありません。\r\n「設定(&S)」で %1 を入力して下さい。"_s.arg(missing.join(u'、'));
+        return u"設定がまだありません。\r\n「設定(&S)」で %1 を入力して下さい。\r\n"
+               u"公開のあとページが「ただいま閉鎖中です」のままなら、状態の絵 (赤い丸) をクリックして"
+               u"ゲートウェイを開いて下さい (デスクトップなしでは zentrow-check --gateway open)。"_s.arg(
+                   missing.join(u'、'));
     // Settings from a file edited by hand: a port that is none would publish a link to nowhere.
     if (!rec.strLinkPort.trimmed().isEmpty() && !rec.linkPort())
         return u"「公開ﾎﾟｰﾄ」の %1 はポート番号ではありません。\r\n"
@@ -40,7 +44,10 @@ QString settingsProblem(const SettingsRecord &rec) {
     return {};
 }
 
-int check(const QString &programFolder) {
+namespace {
+// Locks the folder and loads its settings, or says why it cannot and gives the exit status.
+int prepare(const QString &programFolder, std::optional<FolderLock> &lock,
+            std::optional<SettingsStore> &opened) {
     if (!codepage::isAvailable()) {
         say(stderr, u"zentrow: no CP932 converter in the C library"_s);
         return CannotRun;
@@ -51,8 +58,7 @@ int check(const QString &programFolder) {
             "フォルダを指定するか、デスクトップで一度 Zentrow を起動して作って下さい。"_s.arg(programFolder));
         return SettingsUnusable;
     }
-    FolderLock lock(programFolder);
-    switch (lock.tryLock()) {
+    switch (lock.emplace(programFolder).tryLock()) {
     case FolderLock::Result::Locked:
         break;
     case FolderLock::Result::InUse:
@@ -61,24 +67,33 @@ int check(const QString &programFolder) {
             "います。それが終わってから、もう一度チェックして下さい。"_s.arg(programFolder));
         return FolderInUse;
     case FolderLock::Result::Unwritable:
-        say(stderr, u"zentrow: "_s + lock.problem().replace(u"\r\n"_s, u"\nzentrow: "_s));
+        say(stderr, u"zentrow: "_s + lock->problem().replace(u"\r\n"_s, u"\nzentrow: "_s));
         return SettingsUnusable;
     }
-    SettingsStore store(programFolder);
+    SettingsStore &store = opened.emplace(programFolder);
     FolderLock::removeStaleWorkingCopy(store.ipDataPath());
     if (!QFileInfo::exists(store.iniPath())) {
-        say(stderr,
-            u"zentrow: no settings: %1 is missing\nzentrow: 「設定(&S)」で設定を保存するか、README の"
-            "「Running without a desktop」のとおりに zent.ini を書いて下さい。"_s.arg(store.iniPath()));
+        say(stderr, u"zentrow: no settings: %1 is missing\nzentrow: 「設定(&S)」で設定を保存するか、説明書の"
+                    "「準備（設定ファイル）」のとおりに zent.ini を書いて下さい。"_s.arg(store.iniPath()));
         return SettingsUnusable;
     }
     store.LoadSetData();
     store.LoadConData();
-    SettingsRecord &rec = store.record();
-    if (const QString problem = settingsProblem(rec); !problem.isEmpty()) {
+    if (const QString problem = settingsProblem(store.record()); !problem.isEmpty()) {
         say(stderr, u"zentrow: "_s + QString(problem).remove(u'\r'));
         return SettingsUnusable;
     }
+    return Done;
+}
+} // namespace
+
+int check(const QString &programFolder) {
+    std::optional<FolderLock> lock;
+    std::optional<SettingsStore> opened;
+    if (const int refused = prepare(programFolder, lock, opened); refused != Done)
+        return refused;
+    SettingsStore &store = *opened;
+    SettingsRecord &rec = store.record();
 
     CheckSession session(store);
     session.CheckWanIp();
@@ -109,6 +124,27 @@ int check(const QString &programFolder) {
         break;
     }
     return UploadFailed;
+}
+
+int change(const QString &programFolder, const CheckSession::GatewayChange &change) {
+    std::optional<FolderLock> lock;
+    std::optional<SettingsStore> opened;
+    if (const int refused = prepare(programFolder, lock, opened); refused != Done)
+        return refused;
+    SettingsStore &store = *opened;
+    CheckSession session(store);
+    // What zent.ini remembers stands in until the change fetches the server's file, as in a window
+    // that has just opened.
+    session.ReadIpData();
+    const bool uploaded = session.changeGateway(change);
+    // Nothing was detected: zent.ini keeps the address last published.
+    store.record().strWanIp = store.record().strLastWanIp;
+    store.SaveConData();
+    QFile::remove(store.ipDataPath());
+    say(stdout, session.lastReport());
+    if (!uploaded)
+        return UploadFailed;
+    return session.pageUnconfirmed() ? PageUnconfirmed : Done;
 }
 
 } // namespace headless

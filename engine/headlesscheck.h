@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/checksession.h"
 #include "engine/settingsstore.h"
 
 #include <QString>
@@ -10,7 +11,7 @@ namespace headless {
 
 // The exit status of a run; `zentrow --help` lists them.
 enum Exit {
-    Done = 0,         // unchanged, or published
+    Done = 0,         // unchanged, or published (a gateway change: uploaded)
     CannotRun = 1,    // bad command line, or no CP932 converter
     NoAddress = 2,    // no address detected
     UploadFailed = 3, // the server could not be reached or refused the file, or its file not be read
@@ -27,5 +28,10 @@ QString settingsProblem(const SettingsRecord &rec);
 
 // Runs the check, prints one line on standard output and the boxes' texts on standard error.
 int check(const QString &programFolder);
+
+// Changes the gateway as a click on the status picture or an edit of the closed message does, and
+// uploads it in either mode; prints and logs one line, the boxes' texts on standard error. No
+// address is detected: the file keeps the address it holds.
+int change(const QString &programFolder, const CheckSession::GatewayChange &change);
 
 } // namespace headless

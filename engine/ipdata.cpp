@@ -14,8 +14,23 @@ QString messageText(QString text) {
     return text.replace(u',', u'，');
 }
 
+QString messageProblem(const QString &text) {
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return u"閉鎖時のメッセージに改行やタブなどの制御文字は入れられません (ipdata.txt は 1 行です)。"
+                   u"1 行の文にして下さい。"_s;
+    const qsizetype bytes = codepage::toAnsi(messageText(text)).size();
+    if (bytes > kMaxMessageBytes)
+        return u"閉鎖時のメッセージが長すぎます (CP932 で %1 バイト)。%2 バイトまでにして下さい。"_s
+            .arg(bytes)
+            .arg(kMaxMessageBytes);
+    return {};
+}
+
 QByteArray encode(const QStringList &fields) {
-    const QStringList three = padded(fields);
+    QStringList three = padded(fields);
+    if (three[0] != u"on"_s)
+        three[0] = u"off"_s;
     QString line =
         three.mid(0, kFieldCount - 1).join(u',') + u',' + messageText(three.mid(kFieldCount - 1).join(u','));
     line.remove(u'\r');

@@ -13,12 +13,19 @@ inline constexpr int kFieldCount = 3; // state, address, closed message
 // closed, with no address and no message, here and in the gateway script (the same number).
 inline constexpr qint64 kMaxFileBytes = 65536;
 
-// Always three fields, joined by ",", CR LF at the end, CP932. A comma in the message would split
-// it, so it is written as the full-width "，", which reads the same; fields carried beyond the
+// Always three fields, joined by ",", CR LF at the end, CP932. The state is "on" or "off": any
+// other text reads as closed, so it is written as "off", never empty. A comma in the message would
+// split it, so it is written as the full-width "，", which reads the same; fields carried beyond the
 // third become part of the message so. CR and LF are dropped so the file stays one line.
 QByteArray encode(const QStringList &fields);
 // The closed message as the file can hold it.
 QString messageText(QString text);
+
+// The longest closed message given on the command line, in CP932 bytes: zent.ini, which remembers
+// the message for a server that has no file yet, gives no longer value back whole.
+inline constexpr int kMaxMessageBytes = 255;
+// Why `text` cannot be given as the closed message, in the user's words; empty when it can.
+QString messageProblem(const QString &text);
 
 // Lenient: the lines are joined with nothing between them (every CR and LF dropped), then the
 // text is cut at every "," keeping empty fields. Bytes that are not CP932 become U+FFFD.

@@ -177,9 +177,7 @@ int run(int argc, char *argv[]) {
         args << QString::fromLocal8Bit(argv[i]);
     Options options;
     if (options.parser.parse(withoutToolkitOptions(args)) && options.parser.positionalArguments().isEmpty()) {
-        const bool windowless = options.parser.isSet(options.check) || options.parser.isSet(options.help) ||
-                                options.parser.isSet(options.version) ||
-                                options.parser.isSet(options.autostart);
+        const bool windowless = options.windowless() || options.parser.isSet(options.autostart);
         return windowless ? withoutWindows(argc, argv) : windows(argc, argv);
     }
     // Options of the toolkit's own (-platform and the like) need the windows; without a display,

@@ -79,7 +79,8 @@ private slots:
         QVERIFY(QDir(site.path()).mkdir(u"elsewhere"_s)); // a folder without a page
         QVERIFY(writeAll(dir.filePath(u"zentrow.log"_s), QByteArray((1 << 20) - 50, 'x')));
         // zent.ini as a user writes it (the password "secret"): automatic mode and the echo CGI, unless
-        // `how` says manual, smtp, smtp down or page (a page for the echo); down: no FTP server listens,
+        // `how` says manual, smtp, smtp down or page (a page for the echo); gone: the server's file is
+        // removed first; down: no FTP server listens,
         // pasv: one whose passive ports are closed, quit: one that never answers QUIT; v6: IPv6 mode,
         // with the echo on ::1 (v6 local: the real one, saying ::1; v6 v4only: none there). The gateway
         // page (the folder's address, where Porvane.cgi is the index) is asked after each upload, unless
@@ -133,7 +134,7 @@ private slots:
         QCOMPARE(second.status, 6);
         QVERIFY(second.err.contains("既に動いています"));
         QCOMPARE(zentrow(check).status, 6);
-        QCOMPARE(zentrow(check.mid(1), checkers[0]).status, 6);
+        QCOMPARE(zentrow(QStringList{u"--gateway"_s, u"open"_s} + check.mid(1), checkers[0]).status, 6);
         QCOMPARE(readAll(dir.filePath(u"zent.ini"_s)), ini);
         ::kill(pid_t(window.processId()), SIGKILL);
         QVERIFY(window.waitForFinished(10000));
@@ -153,8 +154,9 @@ private slots:
             writeAll(dir.filePath(u"ipdata.txt"_s), "off,198.51.100.1,stale\r\n")); // left by a killed run
 
         const QList<std::tuple<QString, int, QString, int>> steps{
-            // the address last published, how to check and the link port; the status, the line it prints
-            // (after " — " what to do) and the lines on standard error (the box with the code says it too)
+            // the address last published, how to check, the link port and a command (none: a check); the
+            // status, the line it prints (after " — " what to do) and the lines on standard error (the box
+            // with the code says it too)
             {{}, 0, u"cgi 127.0.0.1 published"_s, 0},
             {u"198.51.100.2,down"_s, 3, u"cgi 127.0.0.1 upload failed: InternetConnect:GetLastError=7"_s, 2},
             {u"127.0.0.1,pasv"_s, 3,
@@ -165,29 +167,48 @@ private slots:
             {u"192.0.2.1,smtp down"_s, 2, u"smtp - no address: the mail server did not answer"_s, 1},
             {u"192.0.2.1,smtp"_s, 0, u"smtp 192.0.2.44 published, confirmed"_s, 0},
             // The page does not show it: published all the same, not uploaded again by the next check.
-            {u"192.0.2.44,elsewhere"_s, 7, u"cgi 127.0.0.1 published, page shows on,192.0.2.44"_s, 3},
-            {{}, 0, u"cgi 127.0.0.1 unchanged"_s, 0}, // as zent.ini was left
+            {u"192.0.2.44,elsewhere"_s, 7,
+             u"cgi 127.0.0.1 published (gateway closed), page shows on,192.0.2.44"_s, 3},
+            {{}, 0, u"cgi 127.0.0.1 unchanged (gateway closed)"_s, 0}, // as zent.ini was left
             {u"198.51.100.5,403"_s, 7, u"cgi 127.0.0.1 published, page answered 403"_s, 3},
             {u"198.51.100.6,unreachable"_s, 7,
              u"cgi 127.0.0.1 published, page not reachable: Couldn't connect to server"_s, 3},
             {u"127.0.0.1,,4096"_s, 0, u"cgi 127.0.0.1:4096 published, confirmed"_s, 0}, // with a link port
             {{}, 0, u"cgi 127.0.0.1:4096 unchanged"_s, 0},
             {u"127.0.0.1:4096,,8080"_s, 0, u"cgi 127.0.0.1:8080 published, confirmed"_s, 0},
+            // No file on the server and no state remembered: the state written is "off", never empty.
+            {u"127.0.0.1,gone,8080"_s, 0, u"cgi 127.0.0.1:8080 published (gateway closed), confirmed"_s, 0},
+            {{}, 0, u"cgi 127.0.0.1:8080 unchanged (gateway closed)"_s, 0},
+            {u"127.0.0.1:8080,manual,8080,--gateway open"_s, 0, u"gateway opened, confirmed"_s, 0},
+            {u"127.0.0.1:8080,down,8080,--message x"_s, 3,
+             u"message not changed: upload failed: InternetConnect:GetLastError=7"_s, 2},
+            // Uploaded at once also in manual mode, as one file.
+            {u"127.0.0.1:8080,manual,8080,--gateway close --message \"closed, for now\""_s, 0,
+             u"gateway closed, message changed, confirmed"_s, 0},
             {u"127.0.0.1:8080,v6 local,8080"_s, 2,
              u"cgi - no address: the answer is not a global IPv6 address"_s, 3},
             {u"127.0.0.1:8080,v6 v4only,8080"_s, 2, u"cgi - no address: Couldn't connect to server"_s, 1},
-            {u"127.0.0.1:8080,v6,8080"_s, 0, u"cgi [2400:4050:a:b::7]:8080 published, confirmed"_s, 0},
+            {u"127.0.0.1:8080,v6,8080"_s, 0,
+             u"cgi [2400:4050:a:b::7]:8080 published (gateway closed), confirmed"_s, 0},
         };
         int turn = 0;
         QByteArrayList lines;
+        bool elsewhere = false; // the file goes to a folder the page does not read
         for (const auto &[before, status, line, errors] : steps) {
-            const QStringList what = before.split(u',');
-            if (!before.isEmpty())
+            const QStringList what = before.split(u','),
+                              command = QProcess::splitCommand(before.section(u',', 3));
+            if (!before.isEmpty()) {
                 settings(what[0], what[1], what.value(2));
+                elsewhere = what[1] == u"elsewhere"_s;
+            }
+            if (what.value(1) == u"gone"_s)
+                QFile::remove(site.filePath(u"ipdata.txt"_s));
             FtpServer *used = server(what.value(1));
             const qsizetype stored = used->verbs().count(u"STOR"_s);
-            const int which = turn++ % 3; // `zentrow --check` beside a toolkit option
-            const QStringList args = which == 0 ? check.mid(1) : which == 2 ? check : check + toolkit;
+            const int which = turn++ % 3; // `zentrow` beside a toolkit option
+            const QStringList args =
+                (command.isEmpty() ? (which ? check : check.mid(1)) : command + check.mid(1)) +
+                (which == 1 ? toolkit : QStringList());
             const Run run = zentrow(args, checkers[which]);
             lines << run.out;
             const QByteArray said = line.toUtf8();
@@ -201,22 +222,39 @@ private slots:
                 QVERIFY(err[0] == u"Zentrow<FtpGet>: "_s + line.section(u": "_s, -1) &&
                         QString::fromUtf8(run.out).endsWith(u" — "_s + err[1].section(u": "_s, 1) + u'\n'));
             QVERIFY(!QFileInfo::exists(dir.filePath(u"ipdata.txt"_s)));
+            // Only a published address is recorded; a command detects none.
             const bool published = line.contains(u" published"_s);
-            const QString recorded = published || !status ? line.section(u' ', 1, 1) : what[0];
+            const QString recorded =
+                command.isEmpty() && (published || !status) ? line.section(u' ', 1, 1) : what[0];
             QVERIFY(readAll(dir.filePath(u"zent.ini"_s)).contains("WanIp=" + recorded.toLatin1() + "\r\n"));
-            QCOMPARE(used->verbs().count(u"STOR"_s), stored + (published ? 1 : 0));
+            const bool uploaded = published || (!command.isEmpty() && status == 0);
+            QCOMPARE(used->verbs().count(u"STOR"_s), stored + (uploaded ? 1 : 0));
             QVERIFY(!line.contains(u"global"_s) ||
                     run.err.contains("IPv6 のグローバルアドレスを返していません"));
-            // What is published is what the gateway page links to.
+            // What is published is what the gateway page links to, exactly while the gateway is open; a
+            // check's line says when it is closed.
+            const QByteArrayList file =
+                readAll(site.filePath(elsewhere ? u"elsewhere/ipdata.txt"_s : u"ipdata.txt"_s)).split(',');
             const auto page = wancheck::CurlHttpFetcher().fetch(web.baseUrl(), wancheck::IpVersion::V4);
-            QVERIFY(!published || status == 7 ||
-                    page.value_or("").contains("=\"http://" + recorded.toLatin1() + "/\""));
+            const bool open = file[0] == "on";
+            QVERIFY(open || file[0] == "off");
+            QVERIFY(!published || file.value(1) == recorded.toLatin1());
+            QVERIFY(status || elsewhere ||
+                    page.value_or("").contains("=\"http://" + file.value(1) + "/\"") == open);
+            QVERIFY(status || run.out.contains("(gateway closed)") == (!open && command.isEmpty()));
         }
         settings(u"x"_s, {}, u"8o"_s); // a port, by hand, that is none: refused, nothing uploaded or logged
         const Run refused = zentrow(check);
         QVERIFY(refused.status == 5 && refused.err.contains("「公開ﾎﾟｰﾄ」の 8o はポート番号ではありません"));
-        // The server's state and message, not the stale copy's.
-        QCOMPARE(readAll(site.filePath(u"ipdata.txt"_s)), "on,[2400:4050:a:b::7]:8080,closed\r\n"_ba);
+        // A state that is none, two commands at once, a message the file cannot hold: refused the same.
+        for (const QStringList &bad : {QStringList{u"--gateway"_s, u"maybe"_s},
+                                       {u"--check"_s, u"--message=x"_s},
+                                       {u"--message=a\nb"_s},
+                                       {u"--message"_s, QString(128, u'あ')}})
+            QCOMPARE(zentrow(bad + check.mid(1), checkers[turn++ % 2]).status, 1);
+        // The state and message the commands left, the comma full-width.
+        QCOMPARE(readAll(site.filePath(u"ipdata.txt"_s)),
+                 "off,[2400:4050:a:b::7]:8080,closed\x81\x43 for now\r\n"_ba);
         const QByteArray older = readAll(dir.filePath(u"zentrow.log.1"_s));
         // The first line filled the log to its cap, the next one started a new log.
         QCOMPARE(older.size(), 1 << 20);

@@ -31,8 +31,8 @@ private slots:
         QTest::newRow("open") << File{open, "on,203.0.113.7,closed for now\r\n"_ba, open};
         QTest::newRow("japanese in CP932") << File{ja, jaAnsi + "\r\n", ja};
         QTest::newRow("lacking characters, one ? each") << File{u"on||€😀"_s, "on,,??\r\n"_ba, u"on||??"_s};
-        QTest::newRow("commas full-width, line breaks dropped, three fields")
-            << File{u"off||a,b\r\n|c\n"_s, codepage::toAnsi(u"off,,a，b，c\r\n"_s), u"off||a，b，c"_s};
+        QTest::newRow("state off unless on, commas full-width, line breaks dropped, three fields")
+            << File{u"ON||a,b\r\n|c\n"_s, codepage::toAnsi(u"off,,a，b，c\r\n"_s), u"off||a，b，c"_s};
         QTest::newRow("lines joined") << File{{}, "on,,ab\r\ncd\nef\r\n"_ba, u"on||abcdef"_s};
         QTest::newRow("japanese split across lines")
             << File{{}, jaAnsi.left(15) + "\r\n" + jaAnsi.mid(15), ja};

@@ -26,6 +26,7 @@ check "... and name no toolkit, X or font package" lacks 'libqt6(gui|widgets)|li
 check "zentrow depends on this zentrow-check" grep -qF "zentrow-check (= $version)" <(dpkg-deb -f "$deb" Depends)
 service=$(find "$tmp/root" -name zentrow-check.service) && exec=$(sed -n 's/^ExecStart=//p' "$service")
 check "the timer's service runs a program of zentrow-check" grep "/usr/bin/${exec%% *}\$" <(dpkg-deb -c "$checkdeb")
+check "zentrow-check installs the Japanese manual" grep -q 'share/doc/zentrow-check/docs/manual-ja.md$' <(dpkg-deb -c "$checkdeb")
 check "the desktop entry is valid" desktop-file-validate "$tmp/root/usr/share/applications/zentrow.desktop"
 check "the metainfo is valid and finds its desktop entry" appstreamcli validate-tree --no-net "$tmp/root/usr"
 if command -v lintian > /dev/null; then
