@@ -3,10 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Finding the home connection's public address: the rules that judge what the address-echo
-// CGI and a mail server send back, and the blocking HTTP fetch of the CGI.
+// CGI and a mail server send back, and the HTTP fetch of the CGI.
 namespace wancheck {
 
 // Which address is published: the IPv4 one (the default), or this computer's IPv6 one.
@@ -73,7 +74,7 @@ QByteArray ehloLine(const QString &hostName, const QString &localAddress);
 
 inline constexpr char kQuit[] = "QUIT\r\n";
 
-// Fetches a URL's body, blocking. Tests put their own behind the controller window.
+// Fetches a URL's body; the caller waits for it. Tests put their own behind the controller window.
 class HttpFetcher {
 public:
     virtual ~HttpFetcher() = default;
@@ -85,9 +86,9 @@ public:
     virtual QString lastHelp() const { return {}; }
 };
 
-// The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
-// then stays silent, or sends without end, costs at most `totalMs`. Over IPv6 it asks the system
-// for the stable public source address, not a temporary privacy one.
+// The default fetcher, on libcurl, the thread's events handled while it waits. Every bound holds for one
+// fetch: a peer that accepts and then stays silent, or sends without end, costs at most `totalMs`. Over IPv6
+// it asks the system for the stable public source address, not a temporary privacy one.
 class CurlHttpFetcher final : public HttpFetcher {
 public:
     struct Limits {
@@ -100,11 +101,14 @@ public:
     std::optional<QByteArray> fetch(const QString &url, IpVersion version) override;
     QString lastError() const override { return error_; }
     QString lastHelp() const override { return help_; }
+    // Asked while the fetch waits, the thread's events handled meanwhile: once true, it is dropped at once.
+    void setStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
     const Limits &limits() const { return limits_; }
 
 private:
     Limits limits_;
+    std::function<bool()> stop_;
     QString error_, help_;
 };
 
