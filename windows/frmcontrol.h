@@ -119,7 +119,7 @@ protected:
     void saveState() override;
 
 private:
-    // Marks the window busy while a handler runs that may wait inside a message box.
+    // Marks the window busy while a handler runs that may wait inside a message box or on the network.
     class BusyGuard {
     public:
         explicit BusyGuard(frmControl *w) : w_(w) {

@@ -72,6 +72,7 @@ struct Env : QObject, wancheck::HttpFetcher {
             return w;
         });
         main->show();
+        main->activateWindow(); // no window manager gives it the focus under a bare X server
         (void)QTest::qWaitForWindowActive(main.get());
         main->mnuCont->trigger();
         return main->controlWindow();
