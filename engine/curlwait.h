@@ -28,7 +28,6 @@ public:
     Multi &operator=(const Multi &) = delete;
 
     explicit operator bool() const { return m_ != nullptr; }
-    CURLM *get() const { return m_; }
     bool stopped() const { return stop_ && stop_(); }
 
     // Runs `h` to its end. Once stopped, the transfer is abandoned at once: its connection is shut down and
