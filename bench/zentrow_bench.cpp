@@ -126,6 +126,7 @@ public:
         r.intTimer = 1;
         window_.setMessageSink(&sink_);
         window_.Form_Load();
+        window_.openingCheck();
     }
 
     bool run() {

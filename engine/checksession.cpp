@@ -12,22 +12,27 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Brackets a blocking network call with the session's hook.
+// Brackets a call that waits on the network with the session's hook. The thread's events are handled
+// meanwhile; the mail server's exchange waits for the end of the call, as when such a call blocked.
 class Blocking {
 public:
-    explicit Blocking(const std::function<void(bool)> &hook) : hook_(hook) {
+    Blocking(const std::function<void(bool)> &hook, SmtpExchange &smtp) : hook_(hook), smtp_(&smtp) {
+        smtp_->hold(true);
         if (hook_)
             hook_(true);
     }
     ~Blocking() {
         if (hook_)
             hook_(false);
+        if (smtp_)
+            smtp_->hold(false);
     }
     Blocking(const Blocking &) = delete;
     Blocking &operator=(const Blocking &) = delete;
 
 private:
     std::function<void(bool)> hook_;
+    QPointer<SmtpExchange> smtp_; // gone with the session, when the run ended meanwhile
 };
 
 // A failure's text on one line, for the log.
@@ -78,8 +83,10 @@ CheckSession::~CheckSession() = default;
 FtpClient &CheckSession::ftp() {
     if (ftp_)
         return *ftp_;
-    if (!defaultFtp_)
+    if (!defaultFtp_) {
         defaultFtp_ = std::make_unique<CurlFtpClient>(boxes_);
+        defaultFtp_->setStop([this] { return cancelled_; });
+    }
     defaultFtp_->setTls(store_.record().intFtpTls != 0);
     return *defaultFtp_;
 }
@@ -87,8 +94,11 @@ FtpClient &CheckSession::ftp() {
 wancheck::HttpFetcher &CheckSession::fetcher() {
     if (fetcher_)
         return *fetcher_;
-    if (!defaultFetcher_)
-        defaultFetcher_ = std::make_unique<wancheck::CurlHttpFetcher>();
+    if (!defaultFetcher_) {
+        auto fetcher = std::make_unique<wancheck::CurlHttpFetcher>();
+        fetcher->setStop([this] { return cancelled_; });
+        defaultFetcher_ = std::move(fetcher);
+    }
     return *defaultFetcher_;
 }
 
@@ -131,7 +141,7 @@ void CheckSession::CheckWanIp() {
     }
     std::optional<QByteArray> body;
     {
-        const Blocking wait(blockingHook_);
+        const Blocking wait(blockingHook_, *smtp_);
         body = fetcher().fetch(rec.strIpAdd, version);
     }
     if (!body) {
@@ -193,7 +203,7 @@ void CheckSession::DownloadIpData() {
     FtpClient::GetStatus status;
     {
         // Never replaces the working copy: only the first download of a run fetches the file.
-        const Blocking wait(blockingHook_);
+        const Blocking wait(blockingHook_, *smtp_);
         status = ftp().download(strXferSvr, strXferUser, strXferPass, strXferRemote, strXferLocal);
     }
     if (!alive(self))
@@ -209,7 +219,7 @@ void CheckSession::DownloadIpData() {
 }
 
 bool CheckSession::FtpPut() {
-    const Blocking wait(blockingHook_);
+    const Blocking wait(blockingHook_, *smtp_);
     return ftp().FtpPut(strXferSvr, strXferUser, strXferPass, strXferRemote, strXferLocal);
 }
 
@@ -266,8 +276,8 @@ void CheckSession::confirmPage(const QStringList &published) {
     if (url.isEmpty())
         return;
     {
-        const Blocking wait(blockingHook_);
-        page_ = gatewaypage::confirm(url, published);
+        const Blocking wait(blockingHook_, *smtp_);
+        page_ = gatewaypage::confirm(url, published, [this] { return cancelled_; });
     }
     // Nothing is shown once the run has ended meanwhile.
     if (!page_->confirmed() && !cancelled_)

@@ -40,7 +40,7 @@ public:
     void setMessageSink(MessageSink *sink) { sink_ = sink; }
     void setFtpClient(FtpClient *client) { ftp_ = client; }
     void setHttpFetcher(wancheck::HttpFetcher *fetcher) { fetcher_ = fetcher; }
-    // Called with true before and false after every call that blocks on the network.
+    // Called with true before and false after every call that waits on the network.
     void setBlockingHook(std::function<void(bool)> hook) { blockingHook_ = std::move(hook); }
     SmtpExchange &smtp() { return *smtp_; }
     // Everything the session shows passes here, on to the sink.

@@ -2,6 +2,7 @@
 
 #include "engine/codepage.h"
 #include "engine/curlglobal.h"
+#include "engine/curlwait.h"
 #include "engine/ftplocal.h"
 #include "engine/ftpmessages.h"
 #include "engine/messagesink.h"
@@ -15,7 +16,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
-#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,11 +29,8 @@ struct EasyCleanup {
     void operator()(CURL *h) const { curl_easy_cleanup(h); }
 };
 using Easy = std::unique_ptr<CURL, EasyCleanup>;
-struct MultiCleanup {
-    void operator()(CURLM *m) const { curl_multi_cleanup(m); }
-};
 // Holds the connection between the log-in and the transfer of one call, and closes it at the end.
-using Multi = std::unique_ptr<CURLM, MultiCleanup>;
+using Multi = curlwait::Multi;
 struct ListCleanup {
     void operator()(curl_slist *l) const { curl_slist_free_all(l); }
 };
@@ -186,36 +183,10 @@ CURLcode configureSession(CURL *h, const FtpLimits &limits, bool tls) {
     return rc;
 }
 
-// curl_easy_perform sleeps until one of libcurl's sockets or timers wakes it. Right after the
-// passive reply libcurl has neither: it opens the data connection only when called again, so the
-// upload or download waited for a leftover timer (200 ms) or the poll's 1 s cap. A moment with
-// nothing to watch is waited out in 1 ms here instead.
-CURLcode perform(CURLM *m, CURL *h, const QByteArray &url) {
+CURLcode perform(Multi &m, CURL *h, const QByteArray &url) {
     if (const CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.constData()); rc != CURLE_OK)
         return rc;
-    if (const CURLMcode mc = curl_multi_add_handle(m, h); mc != CURLM_OK)
-        return mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
-    int running = 1;
-    CURLMcode mc;
-    while ((mc = curl_multi_perform(m, &running)) == CURLM_OK && running) {
-        fd_set r, w, e;
-        FD_ZERO(&r);
-        FD_ZERO(&w);
-        FD_ZERO(&e);
-        int maxFd = -1;
-        if ((mc = curl_multi_fdset(m, &r, &w, &e, &maxFd)) != CURLM_OK ||
-            (mc = curl_multi_poll(m, nullptr, 0, maxFd < 0 ? 1 : 1000, nullptr)) != CURLM_OK)
-            break;
-    }
-    CURLcode rc = mc == CURLM_OK              ? CURLE_OK
-                  : mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY
-                                              : CURLE_FAILED_INIT;
-    int queued = 0;
-    while (const CURLMsg *msg = curl_multi_info_read(m, &queued))
-        if (msg->msg == CURLMSG_DONE && msg->easy_handle == h && mc == CURLM_OK)
-            rc = msg->data.result;
-    curl_multi_remove_handle(m, h);
-    return rc;
+    return m.perform(h);
 }
 
 struct Fetched {
@@ -224,7 +195,7 @@ struct Fetched {
 };
 
 // A missing remote file stays silent, as a download onto an existing file is refused silently.
-Fetched fetch(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
+Fetched fetch(Multi &m, CURL *h, const QByteArray &url, const QByteArray &remote, const QString &local,
               qint64 maxBytes) {
     if (remote.isEmpty() || remote.endsWith('/'))
         return {GetStatus::Broken, CURLE_URL_MALFORMAT}; // a directory: libcurl would fetch its listing
@@ -267,7 +238,7 @@ Fetched fetch(CURLM *m, CURL *h, const QByteArray &url, const QByteArray &remote
 
 // A server that stores uploads as 0600 (vsftpd's default umask) hides the file from the web server.
 // A step of its own with a short bound: a refusal ("*") or silence leaves the stored file as it is.
-void changeMode(CURLM *m, CURL *h, const QByteArray &base, const QByteArray &remote,
+void changeMode(Multi &m, CURL *h, const QByteArray &base, const QByteArray &remote,
                 std::chrono::milliseconds bound) {
     const List chmod(curl_slist_append(nullptr, ("*SITE CHMOD 644 " + remote).constData()));
     if (!chmod)
@@ -281,7 +252,7 @@ void changeMode(CURLM *m, CURL *h, const QByteArray &base, const QByteArray &rem
     curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
 }
 
-int upload(CURLM *m, CURL *h, const QByteArray &base, const QByteArray &remote, const QString &local,
+int upload(Multi &m, CURL *h, const QByteArray &base, const QByteArray &remote, const QString &local,
            const FtpLimits &limits) {
     UploadSource source;
     source.fd = ::open(QFile::encodeName(local).constData(), O_RDONLY | O_CLOEXEC);
@@ -313,7 +284,7 @@ int upload(CURLM *m, CURL *h, const QByteArray &base, const QByteArray &remote, 
 // bound instead; it reuses the open connection and never opens one.
 class Closing {
 public:
-    Closing(CURLM *m, CURL *h, const QByteArray &base, std::chrono::milliseconds bound)
+    Closing(Multi &m, CURL *h, const QByteArray &base, std::chrono::milliseconds bound)
         : m_(m), h_(h), base_(base), bound_(bound) {}
     ~Closing() {
         curl_easy_setopt(h_, CURLOPT_UPLOAD, 0L);
@@ -329,14 +300,15 @@ public:
     Closing &operator=(const Closing &) = delete;
 
 private:
-    CURLM *m_;
+    Multi &m_;
     CURL *h_;
     const QByteArray &base_;
     std::chrono::milliseconds bound_;
 };
 
-Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &server, const QString &user,
-                const QString &password, const QString &remote, const QString &local) {
+Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const curlwait::Stop &stop,
+                const QString &server, const QString &user, const QString &password, const QString &remote,
+                const QString &local) {
     // A download never replaces the working copy: with one there, the server is not even asked (a
     // publication's read-back after its upload costs no log-in).
     struct stat st;
@@ -344,7 +316,7 @@ Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &se
         return {Outcome::Done, 0, GetStatus::LocalExists};
     if (curlGlobalInit() != CURLE_OK)
         return {Outcome::Runtime, ftpcode::FailedInit};
-    Multi m(curl_multi_init());
+    Multi m(stop);
     Easy h(curl_easy_init());
     if (!m || !h)
         return {Outcome::Session, ftpcode::FailedInit};
@@ -365,7 +337,7 @@ Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &se
     curl_easy_setopt(h.get(), CURLOPT_USERNAME, userBytes.constData());
     curl_easy_setopt(h.get(), CURLOPT_PASSWORD, passBytes.constData());
     curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-    if (const CURLcode rc = perform(m.get(), h.get(), base); rc != CURLE_OK) {
+    if (const CURLcode rc = perform(m, h.get(), base); rc != CURLE_OK) {
         long code = 0;
         curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &code);
         // libcurl takes every 421 for a time-out; at the log-in it is the server's refusal, as a 530 is.
@@ -378,14 +350,14 @@ Outcome attempt(bool isGet, const FtpLimits &limits, bool tls, const QString &se
     }
 
     // The transfer reuses the logged-in connection, kept by the multi handle until it is closed.
-    const Closing closing(m.get(), h.get(), base, limits.quitTimeout);
+    const Closing closing(m, h.get(), base, limits.quitTimeout);
     const QByteArray remoteBytes = codepage::toAnsi(remote);
     if (isGet) {
-        const Fetched got = fetch(m.get(), h.get(), base + escapedPath(remoteBytes), remoteBytes, local,
-                                  limits.maxDownloadBytes);
+        const Fetched got =
+            fetch(m, h.get(), base + escapedPath(remoteBytes), remoteBytes, local, limits.maxDownloadBytes);
         return {got.code ? Outcome::Download : Outcome::Done, got.code, got.status};
     }
-    if (const int rc = upload(m.get(), h.get(), base, remoteBytes, local, limits); rc != CURLE_OK)
+    if (const int rc = upload(m, h.get(), base, remoteBytes, local, limits); rc != CURLE_OK)
         return {Outcome::Upload, rc};
     return {};
 }
@@ -416,12 +388,15 @@ bool CurlFtpClient::run(Direction dir, const QString &server, const QString &use
     // The handle is gone before any message shows: a box may stay open for hours.
     Outcome out;
     try {
-        out = attempt(dir == Direction::Get, limits_, tls_, server, user, password, remote, local);
+        out = attempt(dir == Direction::Get, limits_, tls_, stop_, server, user, password, remote, local);
     } catch (const std::bad_alloc &) {
         out = {Outcome::Runtime, ftpcode::OutOfMemory};
     } catch (...) {
         out = {Outcome::Runtime, ftpcode::FailedInit};
     }
+    // The run is ending: whatever the call met stays untold.
+    if (stop_ && stop_())
+        return false;
     using ftpmessage::Stage;
     const QString code = QString::number(out.code);
     switch (out.kind) {

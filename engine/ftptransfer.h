@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 class MessageSink;
 
@@ -78,6 +79,9 @@ public:
     // SSL_CERT_FILE names. A server without TLS or with a certificate that fails is left before
     // the log-in, with the code in the connect message. Off by default; the setting FtpTls.
     void setTls(bool on) { tls_ = on; }
+    // Asked while a call waits on the network, the thread's events handled meanwhile: once true, the call
+    // drops its connection at once, without a goodbye, and returns false without a message.
+    void setStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
     GetStatus download(const QString &strFtpSvr, const QString &strUserID, const QString &strPassword,
                        const QString &strRemoteFile, const QString &strLocalFile) override;
@@ -94,4 +98,5 @@ private:
     MessageSink &sink_;
     FtpLimits limits_;
     bool tls_ = false;
+    std::function<bool()> stop_;
 };

@@ -95,10 +95,11 @@ QString Confirmation::message() const {
            u"「公開ﾍﾟｰｼﾞ」の URL と、このコンピュータのネットワーク接続を確かめて下さい。"_s;
 }
 
-Confirmation confirm(const QString &pageUrl, const QStringList &fields) {
+Confirmation confirm(const QString &pageUrl, const QStringList &fields, std::function<bool()> stop) {
     Confirmation c;
     c.due = expectedAnswer(fields.value(0), fields.value(1));
     wancheck::CurlHttpFetcher fetcher;
+    fetcher.setStop(std::move(stop));
     const std::optional<QByteArray> body = fetcher.fetch(stateUrl(pageUrl), wancheck::IpVersion::V4);
     if (!body) {
         const long status = fetcher.lastStatus();

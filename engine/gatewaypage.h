@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Whether the gateway page shows what was just published. Porvane.cgi answers "?state" with one
 // line: "on," and the host its link goes to, or "off" while it shows the closed text. That line is
 // compared with what the file just uploaded makes the page show.
@@ -37,7 +39,8 @@ struct Confirmation {
 inline const QString kTitle = QStringLiteral("Porvane 確認");
 
 // Fetches the page's state answer (over IPv4, within the address check's limits; caches asked for a
-// fresh one) and compares it with the published `fields`: state, address, ...
-Confirmation confirm(const QString &pageUrl, const QStringList &fields);
+// fresh one) and compares it with the published `fields`: state, address, ... The thread's events are
+// handled while it waits; once `stop` says so, the fetch is dropped.
+Confirmation confirm(const QString &pageUrl, const QStringList &fields, std::function<bool()> stop = {});
 
 } // namespace gatewaypage

@@ -7,8 +7,8 @@
 
 // The one set of settings and last known state that every window shares.
 struct SettingsRecord {
-    QString strWanIp;     // current WAN address of this run; saved under WanIp
-    QString strLastWanIp; // address field last published (with the link port); loaded from WanIp
+    QString strWanIp;     // current WAN address of this run
+    QString strLastWanIp; // address field last published (with the link port); kept in WanIp
     QString strPvnSt;     // gateway state as the data file holds it
     QString strPvnIp;     // address the data file carries
     QString strPvnMsg;    // closed message
@@ -41,10 +41,9 @@ struct SettingsRecord {
     // The address field published for `address`: "address:port" ("[v6]:port") with a link port.
     // strLastWanIp compares with it, so a new port is published like a new address.
     QString addressField(const QString &address) const;
-    // What WanIp stores: once an address was detected, the address field last published (with its
-    // port), so that an address or port not published yet is published by the next run; before
-    // that, what the address label held.
-    QString wanIpToSave() const { return isDetected(strWanIp) ? strLastWanIp : strWanIp; }
+    // What WanIp stores: the address field last published (with its port). An address or port not
+    // published yet is published by the next run; a run that detected nothing keeps what it knew.
+    QString wanIpToSave() const { return strLastWanIp; }
 };
 
 // Keeps the record in zent.ini in the program folder (module mdlZentTemp).

@@ -16,13 +16,13 @@ SmtpExchange::SmtpExchange(QObject *parent) : QObject(parent) {
     Ws->setObjectName(u"Ws"_s);
     connect(Ws, &QTcpSocket::readyRead, this, &SmtpExchange::Ws_DataArrival);
     // A failed connection or a server that hangs up ends the exchange quietly.
-    connect(Ws, &QTcpSocket::errorOccurred, this, &SmtpExchange::end);
-    connect(Ws, &QTcpSocket::disconnected, this, &SmtpExchange::end);
+    connect(Ws, &QTcpSocket::errorOccurred, this, &SmtpExchange::ended);
+    connect(Ws, &QTcpSocket::disconnected, this, &SmtpExchange::ended);
 
     timeout_ = new QTimer(this);
     timeout_->setSingleShot(true);
     timeout_->setInterval(kReplyTimeoutMs);
-    connect(timeout_, &QTimer::timeout, this, &SmtpExchange::end);
+    connect(timeout_, &QTimer::timeout, this, &SmtpExchange::ended);
 }
 
 SmtpExchange::~SmtpExchange() {
@@ -48,6 +48,7 @@ void SmtpExchange::start(const QString &strIpAdd) {
     Ws->abort();
     running_ = false;
     judged_ = false;
+    missedData_ = missedEnd_ = missedTimer_ = false;
     const wancheck::SmtpTarget target = wancheck::parseSmtpTarget(strIpAdd, port_);
     if (target.host.isEmpty()) {
         emit finished(false);
@@ -77,6 +78,37 @@ void SmtpExchange::close() {
     end();
 }
 
+void SmtpExchange::hold(bool on) {
+    held_ += on ? 1 : -1;
+    if (on && held_ == 1 && timeout_->isActive()) {
+        timeout_->stop();
+        missedTimer_ = true;
+    }
+    if (held_ > 0)
+        return;
+    if (std::exchange(missedTimer_, false) && running_)
+        timeout_->start();
+    if (missedData_ || missedEnd_)
+        QMetaObject::invokeMethod(this, &SmtpExchange::resume, Qt::QueuedConnection);
+}
+
+void SmtpExchange::resume() {
+    if (held_ > 0)
+        return;
+    const QPointer<SmtpExchange> self(this);
+    if (std::exchange(missedData_, false))
+        Ws_DataArrival();
+    if (self && std::exchange(missedEnd_, false))
+        end();
+}
+
+void SmtpExchange::ended() {
+    if (held_ > 0)
+        missedEnd_ = true;
+    else
+        end();
+}
+
 void SmtpExchange::end() {
     const bool wasRunning = running_;
     stop();
@@ -94,6 +126,10 @@ QString SmtpExchange::localHostName() const {
 }
 
 void SmtpExchange::Ws_DataArrival() {
+    if (held_ > 0) {
+        missedData_ = true;
+        return;
+    }
     if (Ws->bytesAvailable() <= 0)
         return;
     const QString reply = codepage::fromAnsi(Ws->readAll());

@@ -37,6 +37,10 @@ public:
     // Ends it once what is queued (a QUIT) has gone out, waiting a moment at the most.
     void close();
     bool isRunning() const;
+    // While held (a check waits on the network, the thread's events handled meanwhile), what the server
+    // sends or does waits; released, the exchange goes on with a fresh period for its reply, as it did when
+    // such a wait blocked the thread. Holds nest.
+    void hold(bool on);
 
     QTcpSocket *Ws = nullptr;
 
@@ -54,6 +58,8 @@ signals:
 private:
     void send(const QByteArray &bytes);
     void end();
+    void ended();
+    void resume();
     QString localHostName() const;
 
     MessageSink *sink_ = nullptr;
@@ -62,5 +68,7 @@ private:
     QTimer *timeout_ = nullptr;
     bool running_ = false;
     bool judged_ = false;
+    int held_ = 0;
+    bool missedData_ = false, missedEnd_ = false, missedTimer_ = false;
     wancheck::SmtpDialogue dialogue_;
 };

@@ -1,6 +1,7 @@
 #include "engine/wancheck.h"
 
 #include "engine/curlglobal.h"
+#include "engine/curlwait.h"
 
 #include "engine/codepage.h"
 
@@ -260,9 +261,12 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion v
         return std::nullopt;
     const QByteArray encoded = parsed.toEncoded();
 
+    curlwait::Multi multi(stop_);
     CURL *curl = curl_easy_init();
-    if (!curl)
+    if (!curl || !multi) {
+        curl_easy_cleanup(curl);
         return std::nullopt;
+    }
     Sink sink{{}, limits_.maxBytes};
     curl_easy_setopt(curl, CURLOPT_URL, encoded.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -286,7 +290,7 @@ std::optional<QByteArray> CurlHttpFetcher::fetch(const QString &url, IpVersion v
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fresh);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    const CURLcode rc = curl_easy_perform(curl);
+    const CURLcode rc = multi.perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);

@@ -3,10 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Finding the home connection's public address: the rules that judge what the address-echo
-// CGI and a mail server send back, and the blocking HTTP fetch of the CGI.
+// CGI and a mail server send back, and the HTTP fetch of the CGI.
 namespace wancheck {
 
 // Which address is published: the IPv4 one (the default), or this computer's IPv6 one.
@@ -73,7 +74,7 @@ QByteArray ehloLine(const QString &hostName, const QString &localAddress);
 
 inline constexpr char kQuit[] = "QUIT\r\n";
 
-// Fetches a URL's body, blocking. Tests put their own behind the controller window.
+// Fetches a URL's body; the caller waits for it. Tests put their own behind the controller window.
 class HttpFetcher {
 public:
     virtual ~HttpFetcher() = default;
@@ -87,10 +88,10 @@ public:
     virtual long lastStatus() const { return 0; }
 };
 
-// The default fetcher, on libcurl. Every bound holds for one fetch: a peer that accepts and
-// then stays silent, or sends without end, costs at most `totalMs`. Over IPv6 it asks the system
-// for the stable public source address, not a temporary privacy one. Caches on the way are asked
-// for a fresh answer: a stored one would be a past address or page.
+// The default fetcher, on libcurl, the thread's events handled while it waits. Every bound holds for one
+// fetch: a peer that accepts and then stays silent, or sends without end, costs at most `totalMs`. Over IPv6
+// it asks the system for the stable public source address, not a temporary privacy one. Caches on the way
+// are asked for a fresh answer: a stored one would be a past address or page.
 class CurlHttpFetcher final : public HttpFetcher {
 public:
     struct Limits {
@@ -104,11 +105,14 @@ public:
     QString lastError() const override { return error_; }
     QString lastHelp() const override { return help_; }
     long lastStatus() const override { return status_; }
+    // Asked while the fetch waits, the thread's events handled meanwhile: once true, it is dropped at once.
+    void setStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
     const Limits &limits() const { return limits_; }
 
 private:
     Limits limits_;
+    std::function<bool()> stop_;
     QString error_, help_;
     long status_ = 0;
 };

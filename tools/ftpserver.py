@@ -20,7 +20,9 @@ Options, for tests that need a server unlike the demo's (an empty value keeps th
   --fault KIND      what some real servers do: quit-silent (QUIT never answered), site-silent
                     (SITE never answered), pasv-closed (the passive reply names a port nothing
                     listens on, as behind a firewall), user-421 (a clear-text USER refused with
-                    pure-ftpd's multi-line 421 asking for TLS, then the connection closed)
+                    pure-ftpd's multi-line 421 asking for TLS, then the connection closed),
+                    silent (takes the connection, never says a word), retr-silent (RETR never
+                    answered)
   --debug           log every command, before it is answered, and every reply
 """
 import argparse
@@ -53,7 +55,8 @@ def parse_options(argv):
     parser.add_argument("--tls", choices=("", "trusted", "untrusted", "other-name"))
     parser.add_argument("--trust")
     parser.add_argument("--fault", default="",
-                        choices=("", "quit-silent", "site-silent", "pasv-closed", "user-421"))
+                        choices=("", "quit-silent", "site-silent", "pasv-closed", "user-421", "silent",
+                                 "retr-silent"))
     parser.add_argument("--debug", action="store_true")
     options, extra = parser.parse_known_args(argv)
     if extra:
@@ -144,6 +147,14 @@ def main(argv):
 
         def decode(self, data):
             return data.decode(options.encoding, self.unicode_errors)
+
+        def handle(self):
+            if options.fault != "silent":
+                super().handle()
+
+        def ftp_RETR(self, file):
+            if options.fault != "retr-silent":
+                return super().ftp_RETR(file)
 
         def ftp_QUIT(self, line):
             if options.fault != "quit-silent":

@@ -81,16 +81,12 @@ frmControl::frmControl(SettingsStore &store, QWidget *parent) : MdiChild(parent)
 
     session_ = new CheckSession(store, this);
     Ws = session_->smtp().Ws;
-    session_->setBlockingHook([](bool on) {
-        // A blocking network call shows a wait cursor for as long as it runs.
-        if (on)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        else
-            QApplication::restoreOverrideCursor();
-    });
     connect(session_, &CheckSession::wanIpDetected, lblWanIp, &QLabel::setText);
     connect(session_, &CheckSession::ipDataRead, this, &frmControl::showIpData);
-    connect(session_, &CheckSession::manualUploadDue, cmdManual, [this] { cmdManual->setEnabled(true); });
+    connect(session_, &CheckSession::manualUploadDue, cmdManual, [this] {
+        manualDue_ = true;
+        cmdManual->setEnabled(!isCheckRunning());
+    });
     boxSink_ = std::make_unique<BoxSink>(this);
     session_->setMessageSink(boxSink_.get());
 }
@@ -194,7 +190,9 @@ void frmControl::Form_Load() {
         cboTimer->setCurrentIndex(rec.intTimer);
 
     setWindowTitle(rec.intChkAuto == 1 ? u"ｺﾝﾄﾛｰﾗ (Auto)"_s : u"ｺﾝﾄﾛｰﾗ (Manual)"_s);
+}
 
+void frmControl::openingCheck() {
     const BusyGuard busy(this);
     if (!headless::settingsProblem(store_.record()).isEmpty()) {
         // Nothing can be checked or fetched yet: the remembered state stands, and a box says what
@@ -233,7 +231,7 @@ void frmControl::tmrChk_Timer() {
     const int t = threshold(index);
     if (t == 0)
         return;
-    // Every tick counts, also while an earlier check waits in one of its boxes.
+    // Every tick counts, also while an earlier check waits in one of its boxes or on the network.
     if (intMinuteCount < t) {
         ++intMinuteCount;
         return;
@@ -243,8 +241,8 @@ void frmControl::tmrChk_Timer() {
 }
 
 void frmControl::runCheck() {
-    // A check that falls due while an earlier one still waits in a box is skipped, so boxes never
-    // pile up.
+    // A check that falls due while an earlier one still waits in a box or on the network is skipped, so
+    // checks never overlap and boxes never pile up.
     if (isCheckRunning() || !headless::settingsProblem(store_.record()).isEmpty())
         return;
     const BusyGuard busy(this);
@@ -276,7 +274,27 @@ void frmControl::SaveControllerState() {
 
 void frmControl::saveState() {
     SaveControllerState();
-    // The window is going: no further tick, reply or step of a check waiting in a box may act.
+    // The window is going: no further tick, reply or step of a check waiting in a box or on the network
+    // may act, and a transfer under way is dropped.
     tmrChk->stop();
     session_->cancel();
+    // The check unwinds first (at once, cancelled); the window goes once it has.
+    if (isCheckRunning()) {
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        closed_ = true;
+    }
+}
+
+void frmControl::showBusy(bool busy) {
+    imgStat->setEnabled(!busy);
+    cmdManual->setEnabled(!busy && manualDue_);
+    if (busy) {
+        setCursor(Qt::WaitCursor);
+        return;
+    }
+    unsetCursor();
+    if (closed_)
+        deleteLater();
+    else if (messageWaits_)
+        QMetaObject::invokeMethod(this, &frmControl::judgeWaitingMessage, Qt::QueuedConnection);
 }

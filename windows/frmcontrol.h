@@ -71,8 +71,10 @@ public:
     SettingsStore &store() { return store_; }
     CheckSession &session() { return *session_; }
 
-    // Opening: schedule items and selection, caption, then the opening check.
+    // Opening: schedule items and selection, caption.
     void Form_Load() override;
+    // The opening check, once the window is shown: it answers while the check waits on the network.
+    void openingCheck();
 
     // Starts a detection. The CGI has its answer on return; SMTP goes on in Ws_DataArrival.
     void CheckWanIp();
@@ -83,7 +85,9 @@ public:
 
     void SaveControllerState();
 
-    // True while a check, or a handler that may show a box, is running.
+    // True while a check, or a handler that may show a box or wait on the network, is running. Meanwhile
+    // the window answers, but no other check or action starts: the picture and "手動ｱｯﾌﾟ" are disabled,
+    // a message left meanwhile is judged after it, and the wait cursor is over the window.
     bool isCheckRunning() const { return busy_ > 0; }
 
     QGroupBox *frmHome = nullptr;
@@ -115,13 +119,16 @@ protected:
     void saveState() override;
 
 private:
-    // Marks the window busy while a handler runs that may wait inside a message box.
+    // Marks the window busy while a handler runs that may wait inside a message box or on the network.
     class BusyGuard {
     public:
-        explicit BusyGuard(frmControl *w) : w_(w) { ++w_->busy_; }
+        explicit BusyGuard(frmControl *w) : w_(w) {
+            if (w_->busy_++ == 0)
+                w_->showBusy(true);
+        }
         ~BusyGuard() {
-            if (w_)
-                --w_->busy_;
+            if (w_ && --w_->busy_ == 0)
+                w_->showBusy(false);
         }
         BusyGuard(const BusyGuard &) = delete;
         BusyGuard &operator=(const BusyGuard &) = delete;
@@ -149,6 +156,8 @@ private:
     void showState(bool open);
     void focusMoved(QWidget *old, QWidget *now);
     void settleMessageFocus();
+    void showBusy(bool busy);
+    void judgeWaitingMessage();
 
     SettingsStore &store_;
     CheckSession *session_ = nullptr;
@@ -158,7 +167,10 @@ private:
     int tickMs_ = kTickMs;
     int busy_ = 0;
     bool inLostFocus_ = false;
-    bool messageLeft_ = false; // the closed message lost the focus to something not a control
+    bool messageLeft_ = false;  // the closed message lost the focus to something not a control
+    bool messageWaits_ = false; // and to a control while a check ran: judged after it
+    bool manualDue_ = false;    // a change waits for "手動ｱｯﾌﾟ"
+    bool closed_ = false;       // closed while a check ran: the window goes once it has unwound
     // The image list: drawn once per window, not at every check.
     QPixmap imgLstClosed_;
     QPixmap imgLstOpen_;

@@ -24,7 +24,9 @@ void frmControl::showIpData() {
     imgStat->setToolTip(open ? u"Porvane 公開中"_s : u"Porvane 閉鎖中"_s);
     showState(open);
     lblPvnIp->setText(fields[1]);
-    txtPvnMsg->setText(fields[2]);
+    // A message being typed, or left unjudged, stays as typed: it is judged when the box loses the focus.
+    if (!txtPvnMsg->isModified())
+        txtPvnMsg->setText(fields[2]);
 }
 
 void frmControl::ReadIpData() {
@@ -41,11 +43,11 @@ void frmControl::PublishIfChanged() {
 }
 
 void frmControl::imgStat_Click() {
-    if (refuseWithoutSettings())
+    if (isCheckRunning() || refuseWithoutSettings())
         return;
     const BusyGuard busy(this);
     const bool open = session_->varIpData[0] != CheckSession::kOn;
-    // The picture changes at once, painted before the upload blocks; the tooltip follows when the
+    // The picture changes at once, painted before the upload begins; the tooltip follows when the
     // file is read back.
     showState(open);
     imgStat->repaint();
@@ -55,23 +57,36 @@ void frmControl::imgStat_Click() {
 void frmControl::txtPvnMsg_LostFocus() {
     if (inLostFocus_ || session_->isCancelled())
         return;
+    // Never two at once: judged once the check or action under way has ended.
+    if (isCheckRunning()) {
+        messageWaits_ = true;
+        return;
+    }
     const BusyGuard busy(this);
     inLostFocus_ = true;
     const QPointer<frmControl> self(this);
     // An edit goes nowhere without the settings; it stays in the box.
-    if (txtPvnMsg->text() == store_.record().strPvnMsg || !refuseWithoutSettings())
+    if (txtPvnMsg->text() == store_.record().strPvnMsg || !refuseWithoutSettings()) {
+        txtPvnMsg->setModified(false);
         session_->messageEdited(txtPvnMsg->text());
+    }
     if (self)
         inLostFocus_ = false;
 }
 
+void frmControl::judgeWaitingMessage() {
+    // Back in the box meanwhile: judged when it loses the focus again.
+    if (std::exchange(messageWaits_, false) && QApplication::focusWidget() != txtPvnMsg)
+        txtPvnMsg_LostFocus();
+}
+
 void frmControl::cmdManual_Click() {
-    if (refuseWithoutSettings())
+    if (isCheckRunning() || refuseWithoutSettings())
         return;
     const BusyGuard busy(this);
     const QPointer<frmControl> self(this);
     if (session_->manualUpload() && self)
-        cmdManual->setEnabled(false);
+        manualDue_ = false;
 }
 
 void frmControl::focusMoved(QWidget *old, QWidget *now) {

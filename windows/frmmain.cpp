@@ -104,20 +104,24 @@ void frmMain::showChild(MdiChild *child) {
 }
 
 void frmMain::mnuCont_Click() {
-    if (!control_) {
+    const bool opening = !control_;
+    if (opening) {
         frmControl *child = controlFactory_(store_);
         control_ = child;
         connect(child, &MdiChild::unloading, this, [this] {
+            // A check under way may keep the closed window a moment: it is no longer the controller.
+            control_ = nullptr;
             mnuSet->setEnabled(true);
             restoreRestSize();
         });
         mdi_->addSubWindow(child);
         child->Form_Load();
-        if (!control_ || unloaded_)
-            return; // closed while loading, or the run ended in one of its boxes
     }
     showChild(control_);
     mnuSet->setEnabled(false);
+    // Shown first, the window answers while its opening check waits on the network.
+    if (opening)
+        control_->openingCheck();
 }
 
 void frmMain::mnuSet_Click() {

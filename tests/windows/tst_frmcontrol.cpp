@@ -10,7 +10,10 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStyleOptionTitleBar>
 #include <QTcpSocket>
@@ -48,8 +51,10 @@ struct Env : QObject, wancheck::HttpFetcher {
         ++fetches;
         if (onFetch)
             onFetch();
+        if (echoed.isEmpty())
+            return std::nullopt;
         return v == wancheck::IpVersion::V6 ? "IPADDR=[2400:4050:0::9]=IPADDR"_ba
-                                            : "IPADDR=[203.0.113.9]=IPADDR"_ba;
+                                            : "IPADDR=[" + echoed.toLatin1() + "]=IPADDR";
     }
     bool eventFilter(QObject *, QEvent *e) override {
         paints += e->type() == QEvent::Paint;
@@ -68,6 +73,7 @@ struct Env : QObject, wancheck::HttpFetcher {
             return w;
         });
         main->show();
+        main->activateWindow(); // no window manager gives it the focus under a bare X server
         (void)QTest::qWaitForWindowActive(main.get());
         main->mnuCont->trigger();
         return main->controlWindow();
@@ -83,6 +89,7 @@ struct Env : QObject, wancheck::HttpFetcher {
     std::unique_ptr<frmMain> main;
     std::function<void(frmControl *)> setUp = [](frmControl *) {}; // before the window's opening
     std::function<void()> onFetch;
+    QString echoed = u"203.0.113.9"_s; // empty: the echo fails
     int fetches = 0, paints = 0;
 };
 
@@ -236,6 +243,63 @@ private slots:
         w->tmrChk_Timer();
         QCOMPARE(env.serverFile(), toAnsi(u"on,203.0.113.9,サーバの案内\r\n"_s));
         QCOMPARE(env.sink.boxes.size(), 1);
+    }
+
+    // A scheduled check publishes a new address while the closed message is being typed: the text stays as
+    // typed, and the Tab that ends the typing publishes it with the new address.
+    void typingWhileATickPublishes() {
+        Env env;
+        env.setUp = [](frmControl *w) { w->setTickInterval(50); }; // "1分": a check at every tick
+        frmControl *w = env.start();
+        QTest::mouseClick(w->txtPvnMsg, Qt::LeftButton);
+        QTest::keyClick(w->txtPvnMsg, Qt::Key_End);
+        env.echoed = u"203.0.113.10"_s;
+        env.onFetch = [&] { // keys typed as the check begins, and while it uploads
+            QTest::keyClicks(w->txtPvnMsg, u" till"_s);
+            QTimer::singleShot(0, w, [w] { QTest::keyClicks(w->txtPvnMsg, u" 10"_s); });
+            env.onFetch = {};
+        };
+        QTRY_COMPARE(env.serverFile(), "off,203.0.113.10,m\r\n"_ba);
+        QCOMPARE(w->txtPvnMsg->text(), u"m till 10"_s);
+        QTest::keyClick(w->txtPvnMsg, Qt::Key_Tab);
+        QTRY_COMPARE(env.serverFile(), "off,203.0.113.10,m till 10\r\n"_ba);
+    }
+
+    // "終了(&X)" chosen from the menu while the server takes the connection and never answers, or never
+    // answers the download of a check that would publish: meanwhile the window repaints, its menus answer and
+    // the wait cursor is over the controller. The transfer is dropped at once: nothing is uploaded, no box
+    // shown, zent.ini keeps the address last published (also when the echo failed), no working copy is left.
+    void endDuringATransfer_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("accepts, never answers; echo failed") << u"silent"_s;
+        QTest::newRow("download never answered") << u"retr-silent"_s;
+    }
+    void endDuringATransfer() {
+        QFETCH(QString, fault);
+        Env env("off,198.51.100.1,m\r\n", 1, {.fault = fault});
+        if (fault == u"silent"_s)
+            env.echoed.clear();
+        bool busy = false;
+        QElapsedTimer chosen;
+        QTimer::singleShot(300, &env, [&] {
+            frmControl *w = env.main->controlWindow();
+            busy = w->cursor().shape() == Qt::WaitCursor && !w->imgStat->isEnabled();
+            w->lblWanIp->installEventFilter(&env);
+            w->lblWanIp->update(); // painted only while the window's events are handled
+            QMenuBar *bar = env.main->menuBar();
+            QTest::mouseClick(bar, Qt::LeftButton, {},
+                              bar->actionGeometry(bar->actions().constFirst()).center());
+            auto *file = qobject_cast<QMenu *>(env.main->mnuEnd->parent());
+            QTRY_VERIFY(file->isVisible() && env.paints > 0);
+            chosen.start();
+            QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(env.main->mnuEnd).center());
+        });
+        env.start();
+        QVERIFY(busy && chosen.isValid() && !env.main->isVisible());
+        QVERIFY2(chosen.elapsed() < 2500, qPrintable(QString::number(chosen.elapsed())));
+        QVERIFY(env.uploads() == 0 && env.sink.boxes.isEmpty());
+        QVERIFY(readAll(env.store.iniPath()).contains("WanIp=198.51.100.1\r\n"));
+        QVERIFY(!QFileInfo::exists(env.store.ipDataPath()));
     }
 
     // The server refuses the upload of a new address and the run ends in the box (or after it): no

@@ -2,6 +2,7 @@
 #include "windows/frmabout.h"
 #include "windows/frmmain.h"
 
+#include <QElapsedTimer>
 #include <QMdiSubWindow>
 #include <QProcess>
 #include <QTcpServer>
@@ -28,9 +29,10 @@ class TestFrmMain : public QObject {
 private slots:
     // A child window opened on a minimized main window shows it; the child's border is fixed (a drag
     // on the corner changes nothing) and its title bar shows the program's icon. A minimized main
-    // window stays so while the run ends.
+    // window stays so while the run ends, which keeps the address last published.
     void childWindow() {
         QTemporaryDir dir;
+        QVERIFY(writeAll(dir.filePath(u"zent.ini"_s), "[ConData]\r\nWanIp=198.51.100.1\r\n"));
         SettingsStore store(dir.path());
         frmMain w(store);
         w.showMinimized();
@@ -50,6 +52,7 @@ private slots:
         w.showMinimized();
         w.close();
         QVERIFY(w.isMinimized());
+        QVERIFY(readAll(dir.filePath(u"zent.ini"_s)).contains("WanIp=198.51.100.1\r\n"));
     }
 
     // Without a CP932 converter in the C library every text would convert to nothing: the program
@@ -70,20 +73,37 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(u"zent.ini"_s)));
     }
 
-    // --controller opens the controller at start, whose check reaches the mail server; a logout's
-    // SIGHUP then ends the run as usual.
-    void controllerAtStart() {
+    // --controller opens the controller at start, whose opening check meets a peer that takes the connection
+    // and never answers: the address echo, or the FTP server after a silent mail server. A signal meanwhile
+    // (SIGTERM, a logout's SIGHUP) ends the run at once, well before any time limit of the network: status
+    // 0, zent.ini written with the address last published, no working copy left.
+    void endDuringTheOpeningCheck_data() {
+        QTest::addColumn<int>("sig");
+        QTest::addColumn<QString>("settings"); // %1: the silent peer's port, %2: the mail server's
+        QTest::newRow("echo silent, SIGTERM")
+            << int(SIGTERM) << u"IpAdd=http://127.0.0.1:%1/\nFtpSv=127.0.0.1:1\n"_s;
+        QTest::newRow("FTP silent, SIGHUP")
+            << int(SIGHUP) << u"IpChk=1\nIpAdd=127.0.0.1:%2\nFtpSv=127.0.0.1:%1\n"_s;
+    }
+    void endDuringTheOpeningCheck() {
+        QFETCH(int, sig);
+        QFETCH(QString, settings);
         QTemporaryDir dir;
-        QTcpServer mail;
-        QVERIFY(mail.listen(QHostAddress::LocalHost));
-        const QString ini = u"[SetData]\nFtpSv=127.0.0.1:1\nFtpPath=/i\nIpChk=1\nIpAdd=127.0.0.1:%1\n"_s;
-        QVERIFY(writeAll(dir.filePath(u"zent.ini"_s), ini.arg(mail.serverPort()).toLatin1()));
+        QTcpServer silent, mail;
+        QVERIFY(silent.listen(QHostAddress::LocalHost) && mail.listen(QHostAddress::LocalHost));
+        const QString ini = u"[SetData]\nFtpPath=/i\nChkAuto=1\n%1[ConData]\nWanIp=198.51.100.1\n"_s;
+        QVERIFY(writeAll(dir.filePath(u"zent.ini"_s),
+                         ini.arg(settings.arg(silent.serverPort()).arg(mail.serverPort())).toLatin1()));
         QProcess p;
         p.start(copyProgram(dir), {u"--controller"_s});
-        QVERIFY(mail.waitForNewConnection(20000));
-        ::kill(pid_t(p.processId()), SIGHUP);
-        QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit);
-        QVERIFY(readAll(dir.filePath(u"zent.ini"_s)).contains("[ConData]"));
+        QVERIFY(silent.waitForNewConnection(20000));
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(p.processId()), sig);
+        QVERIFY(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
+        QVERIFY2(ending.elapsed() < 3500, qPrintable(QString::number(ending.elapsed())));
+        QVERIFY(readAll(dir.filePath(u"zent.ini"_s)).contains("WanIp=198.51.100.1\n")); // its line kept
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"ipdata.txt"_s)));
     }
 };
 
