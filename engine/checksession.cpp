@@ -130,13 +130,8 @@ void CheckSession::CheckWanIp() {
     beginTelling();
     noAddress({}, {});
     if (rec.intIpChk == 1) {
-        // The mail server is reached over IPv4 only (the settings say so before a check starts).
-        if (version == wancheck::IpVersion::V6)
-            noAddress(
-                u"the mail server method is IPv4 only"_s,
-                u"IPv6 で公開するときはメールサーバの方法は使えません。「nomrel.cgi を使用（推奨）」を選んで下さい。"_s);
-        else
-            smtp_->start(rec.strIpAdd);
+        // IPv4 only: settings that pair it with IPv6 mode stop a check before it starts.
+        smtp_->start(rec.strIpAdd);
         return;
     }
     std::optional<QByteArray> body;
@@ -388,7 +383,6 @@ void CheckSession::messageEdited(const QString &text) {
     SettingsRecord &rec = store_.record();
     if (cancelled_ || text == rec.strPvnMsg)
         return;
-    beginTelling();
     varIpData[2] = text;
     if (rec.intChkAuto == 1) {
         changeGateway({{}, text});

@@ -65,7 +65,6 @@ public:
     const QString &noAddressHelp() const { return noAddressHelp_; }
     // Whether the gateway page showed the latest publication the server took; none without a page
     // address (PvnUrl). The publication counts all the same.
-    const std::optional<gatewaypage::Confirmation> &pageCheck() const { return page_; }
     bool pageUnconfirmed() const { return page_ && !page_->confirmed(); }
 
     // The run or the window is ending: whatever waits in a box stops there, so that nothing is

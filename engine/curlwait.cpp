@@ -40,10 +40,11 @@ bool Multi::watch() {
     int maxFd = -1;
     if (curl_multi_fdset(m_, &r, &w, &e, &maxFd) != CURLM_OK)
         maxFd = -1;
-    // Every notifier follows the sets: one for a socket libcurl no longer waits for is off.
+    // Every notifier follows the sets: one for a socket past them is off, the others as the sets say.
     for (auto *notifiers : {&readers_, &writers_})
         for (auto &[fd, n] : *notifiers)
-            n->setEnabled(fd <= maxFd && FD_ISSET(fd, notifiers == &readers_ ? &r : &w));
+            if (fd > maxFd)
+                n->setEnabled(false);
     for (int fd = 0; fd <= maxFd; ++fd) {
         notify(fd, true, FD_ISSET(fd, &r) || FD_ISSET(fd, &e));
         notify(fd, false, FD_ISSET(fd, &w));

@@ -203,9 +203,8 @@ Fetched fetch(Multi &m, CURL *h, const QByteArray &url, const QByteArray &remote
     const Fetched unwritable{GetStatus::Broken, ftpcode::LocalUnwritable};
     if (finalPath.isEmpty())
         return unwritable;
-    struct stat st;
-    if (::lstat(finalPath.constData(), &st) == 0)
-        return {GetStatus::LocalExists}; // never replaced
+    // A working copy there already was kept before the log-in (attempt()); one that appears meanwhile
+    // is kept by the link below.
     PartFile part(finalPath);
     if (!part.isOpen())
         return unwritable;

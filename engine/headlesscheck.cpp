@@ -93,16 +93,12 @@ int check(const QString &programFolder) {
     if (const int refused = prepare(programFolder, lock, opened); refused != Done)
         return refused;
     SettingsStore &store = *opened;
-    SettingsRecord &rec = store.record();
-
     CheckSession session(store);
     session.CheckWanIp();
     session.waitForDetection();
     session.DownloadIpData();
     const CheckSession::Outcome outcome = session.PublishIfChanged();
-    // Nothing detected is no news: zent.ini keeps the address last published.
-    if (!SettingsRecord::isDetected(rec.strWanIp))
-        rec.strWanIp = rec.strLastWanIp;
+    // WanIp stays the address last published, whatever this run detected.
     store.SaveSetData();
     store.SaveConData();
     // Like every run, it leaves no working copy behind: the next one fetches the server's file.
@@ -137,8 +133,6 @@ int change(const QString &programFolder, const CheckSession::GatewayChange &chan
     // that has just opened.
     session.ReadIpData();
     const bool uploaded = session.changeGateway(change);
-    // Nothing was detected: zent.ini keeps the address last published.
-    store.record().strWanIp = store.record().strLastWanIp;
     store.SaveConData();
     QFile::remove(store.ipDataPath());
     say(stdout, session.lastReport());

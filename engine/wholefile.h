@@ -20,3 +20,33 @@ bool write(const QString &path, const QByteArray &bytes,
 bool writeScratch(const QString &path, const QByteArray &bytes);
 
 } // namespace wholefile
+
+// A file being written beside its destination under a name of its own, made as any new file is (0666
+// less the umask); removed when it goes, unless it was moved into place.
+class PartFile {
+public:
+    explicit PartFile(const QByteArray &finalPath);
+    ~PartFile();
+    PartFile(const PartFile &) = delete;
+    PartFile &operator=(const PartFile &) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    const QByteArray &path() const { return path_; }
+    void setLimit(qint64 limit) { limit_ = limit; }
+    // The transfer was stopped because it would have passed the limit.
+    bool overLimit() const { return overLimit_; }
+    // False stops the transfer.
+    bool append(const char *data, size_t size);
+    // Closed, not forced to disk: for scratch files, which a run that crashed leaves for the next one
+    // to delete. close() still reports what a file system that writes late found.
+    bool finish();
+    // Replaces the destination with the finished file.
+    bool replace(const QByteArray &finalPath);
+
+private:
+    QByteArray path_;
+    int fd_ = -1;
+    qint64 written_ = 0;
+    qint64 limit_ = 0;
+    bool overLimit_ = false;
+};
